@@ -1,0 +1,230 @@
+// The LZ77 match search. At every searched position p it offers the parse
+// the nearest earlier occurrence of the bytes at p for every length from 3
+// up, and under Xtreme also farther occurrences whose distance code is
+// cheaper in the current block.
+//
+// Three incremental structures keep that affordable: hash chains over the
+// first three bytes find the nearest 3-byte match; a distance list per
+// searched position (entry k: the distance at which the search there first
+// reached length k + 3) lets a later position jump from one occurrence of an
+// l-byte string straight to the previous one; and a run table lets the walk
+// cross a run of one byte value in one step. Which candidates are offered,
+// and in which order, decides the parse on ties: all of it affects the
+// output bits.
+//
+// Bytes at or beyond the end of the data received match nothing, so an
+// entry's bits never depend on what an earlier entry or pass left in the
+// window.
+#include "deflate/deflate.h"
+#include "driver/driver.h"
+
+uint8_t wlz[wlzsiz + 4];
+int16_t ffh[4096];
+int16_t ffn[32768];
+int32_t solval = 0;
+int32_t soleftc = -1;
+uint16_t soleft[65536];
+int32_t solrig = 0;
+int32_t soleng = 0;
+uint16_t patbuf[patbufsiz];
+int32_t pat0[32768];
+int32_t pat10[32768];
+int32_t patplc = 0;
+int32_t opat1 = 0;
+int32_t opat10 = -1;
+int32_t dbitol[256];
+
+// Hash of the first three bytes at q (the fourth byte cancels out).
+static inline int32_t wlzhash(int32_t q) {
+  const uint8_t *w = wlz + (q & wlzmask);
+  int32_t v = (int32_t)((uint32_t)w[0] | (uint32_t)w[1] << 8 | (uint32_t)w[2] << 16 | (uint32_t)w[3] << 24);
+  return ((v >> 12) - v) & 4095;
+}
+
+static inline void wlzrun(int32_t q, int32_t b) {
+  if (b == solval) {
+    if (soleftc < 32767) soleftc++;
+  } else {
+    solval = b;
+    soleftc = 0;
+  }
+  soleft[q & 0xffff] = (uint16_t)soleftc;
+}
+
+// Next candidate for length l after distance d (which matches p for at
+// least l bytes), or 0 when there is none.
+static inline int32_t wlznext(int32_t p, int32_t l, int32_t d) {
+  if (l == soleng) d += soleft[(p - d) & 0xffff];
+  if (d >= wlzmaxdist) return 0;
+  int32_t s = (p - d) & 32767;
+  if (pat10[s] <= l - 3) return 0;
+  d += patbuf[pat0[s] + l - 3];
+  return d > wlzmaxdist ? 0 : d;
+}
+
+// Whether the candidate at distance d also matches byte l (beyond the end
+// of the data nothing matches).
+static inline bool wlzextends(int32_t p, int32_t l, int32_t d) {
+  return p + l < wlzend && wlz[(p + l - d) & wlzmask] == wlz[(p + l) & wlzmask];
+}
+
+static inline int32_t wlzcost(int32_t sc, int32_t l, int32_t d) {
+  return sc + bitot[huflind[l - 3]] + bitot[hufdind[d - 1]];
+}
+
+// Intense and Longest Match: the nearest distance for each length.
+static void wlzwalknearest(int32_t p, int32_t sc, int32_t d) {
+  int32_t l = 3;
+  for (;;) {
+    patbuf[patplc++] = (uint16_t)d;
+    wlzoffer(p, l, d, wlzcost(sc, l, d));
+    if (l == 258) return;
+    while (!wlzextends(p, l, d)) {
+      d = wlznext(p, l, d);
+      if (!d) return;
+    }
+    l++;
+  }
+}
+
+// Xtreme: besides the nearest distance for each length, every candidate
+// whose distance code is cheaper than those already offered for the length.
+static void wlzwalkxtreme(int32_t p, int32_t sc, int32_t d) {
+  int32_t l = 3, od = 0, nd = 0, thr = 0;
+  const int32_t listbase = pat0[p & 32767];
+
+x1:  // offer
+  {
+    int32_t dcost = bitot[hufdind[d - 1]];
+    if (l - 3 < patplc - listbase) {
+      if (dcost < dbitol[l - 3]) dbitol[l - 3] = dcost;
+    } else {
+      patbuf[patplc++] = (uint16_t)d;
+      dbitol[l - 3] = dcost;
+    }
+    wlzoffer(p, l, d, sc + bitot[huflind[l - 3]] + dcost);
+    if (l == 258) {
+      if (resetleng[hufdind[d - 1]] > 29) return;
+      d = wlznext(p, 258, d);
+      if (!d) return;
+      goto x1;
+    }
+  }
+  // x2: start a length
+  nd = resetleng[hufdind[d - 1]];
+  od = d;
+
+x3:  // extend
+  if (wlzextends(p, l, d)) {
+    l++;
+    goto x1;
+  }
+
+  // x4: next candidate
+  d = wlznext(p, l, d);
+  if (!d) {
+    if (nd > 29) return;
+    thr = bitot[nd];
+  } else {
+    int32_t x = hufdind[d - 1];
+    if (x < nd) goto x3;
+    int32_t r = nd;
+    while (resetleng[r] <= x) r = resetleng[r];
+    thr = bitot[r];
+  }
+
+  // x5: step back to the lengths that a cheaper code can improve
+  while (l > 5 && dbitol[l - 6] > thr) l -= 3;
+  while (l > 3 && dbitol[l - 4] > thr) l -= 1;
+
+  // x6: from od, the first candidate for the new l whose code reaches nd
+  d = od;
+  for (;;) {
+    if (l == soleng) {
+      d += soleft[(p - d) & 0xffff];
+      if (d > wlzmaxdist) return;
+      if (hufdind[d - 1] >= nd) {
+        d = hxbit[nd][1];
+        goto x1;
+      }
+    }
+    if (d == wlzmaxdist) return;
+    int32_t s = (p - d) & 32767;
+    if (pat10[s] <= l - 3) return;
+    d += patbuf[pat0[s] + l - 3];
+    if (d > wlzmaxdist) return;
+    if (hufdind[d - 1] >= nd) goto x1;
+  }
+}
+
+void wlzsearch(int32_t p, int32_t sc) {
+  // Run bookkeeping.
+  int32_t b = wlz[p & wlzmask];
+  wlzrun(p, b);
+  if (solrig < p + 1) solrig = p + 1;
+  while (solrig < wlzend && wlz[solrig & wlzmask] == b) solrig++;
+  soleng = solrig - p;
+
+  // List start; a list of up to 256 entries never runs past the store.
+  if (patplc > patbufsiz - 256) patplc = 0;
+  const int32_t slot = p & 32767;
+  pat0[slot] = patplc;
+
+  // Nearest 3-byte match: the chain is followed only while the distance
+  // grows, so slots reused by newer positions or left empty end it.
+  int32_t fi = wlzhash(p);
+  if (p + 3 <= wlzend) {
+    const uint8_t *w = wlz;
+    uint32_t here = (uint32_t)w[p & wlzmask] | (uint32_t)w[(p + 1) & wlzmask] << 8 |
+                    (uint32_t)w[(p + 2) & wlzmask] << 16;
+    int32_t cand = ffh[fi];
+    int32_t prev = 0;
+    for (;;) {
+      int32_t d = ((p - cand - 1) & 32767) + 1;
+      if (d <= prev) break;
+      int32_t q = p - d;
+      uint32_t there = (uint32_t)w[q & wlzmask] | (uint32_t)w[(q + 1) & wlzmask] << 8 |
+                       (uint32_t)w[(q + 2) & wlzmask] << 16;
+      if (there != here) {
+        prev = d;
+        cand = ffn[cand];
+        continue;
+      }
+      if (d <= p) {
+        if (strategy == 0) wlzwalkxtreme(p, sc, d);
+        else wlzwalknearest(p, sc, d);
+      }
+      break;
+    }
+  }
+
+  // Finish: a list equal to the tail of the previous position's list is
+  // stored once; then p joins its hash chain.
+  int32_t n = patplc - pat0[slot];
+  pat10[slot] = n;
+  if (n <= opat10) {
+    int32_t k = 0;
+    const uint16_t *mine = patbuf + pat0[slot];
+    const uint16_t *prevtail = patbuf + opat1 - n;
+    while (k < n && mine[k] == prevtail[k]) k++;
+    if (k == n) {
+      pat0[slot] = opat1 - n;
+      patplc = opat1;
+    }
+  }
+  ffn[slot] = ffh[fi];
+  ffh[fi] = (int16_t)slot;
+  opat1 = patplc;
+  opat10 = n;
+}
+
+void wlzskip(int32_t q) {
+  int32_t fi = wlzhash(q);
+  if (strategy <= 2) {
+    wlzrun(q, wlz[q & wlzmask]);
+    pat10[q & 32767] = 0;
+    opat10 = 0;
+  }
+  ffn[q & 32767] = ffh[fi];
+  ffh[fi] = (int16_t)(q & 32767);
+}
