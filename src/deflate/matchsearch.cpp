@@ -68,6 +68,58 @@ static inline bool wlzextends(int32_t p, int32_t l, int32_t d) {
   return p + l < wlzend && wlz[(p + l - d) & wlzmask] == wlz[(p + l) & wlzmask];
 }
 
+// Proves cheaply, where it can, that no position at a distance from d0 to
+// wlzmaxdist matches p for l + 1 bytes; then a walk along the l-chain from
+// d0 cannot extend and its result is known without following the chain. This
+// is what makes periodic data with scattered changes affordable: there the
+// chain runs through the whole window while the byte that would extend it
+// occurs nowhere. A false answer only means "could not prove it"; the caller
+// then walks as before, so the offers never change.
+static bool wlznoextension(int32_t p, int32_t l, int32_t d0) {
+  const int32_t e = p + l;   // the byte that would extend the match
+  if (e >= wlzend) return true;
+  const uint8_t c = wlz[e & wlzmask];
+
+  // Distances below l - 1 overlap p's own bytes: the byte l before the
+  // extension byte's partner must already equal it.
+  const int32_t dsmall = l - 2 < wlzmaxdist ? l - 2 : wlzmaxdist;
+  for (int32_t d = d0; d <= dsmall; d++)
+    if (wlz[(e - d) & wlzmask] == c) return false;
+
+  // Longer distances end with a copy of the three bytes at a = p + l - 2,
+  // at a position already in the hash chains; the chain of their hash holds
+  // every such position of the window, nearest first.
+  const int32_t a = e - 2;
+  const uint32_t want = (uint32_t)wlz[a & wlzmask] | (uint32_t)wlz[(a + 1) & wlzmask] << 8 | (uint32_t)c << 16;
+  const int32_t dmin = d0 > l - 1 ? d0 : l - 1;
+  const int32_t h = wlzhash(a);
+  int32_t cand = ffh[h];
+  int32_t prev = -1;
+  for (int32_t k = 0; k < 48; k++) {
+    int32_t back = (p - 1 - cand) & 32767;
+    if (back <= prev) return true;
+    int32_t q = p - 1 - back;
+    int32_t d = a - q;
+    if (d > wlzmaxdist || q < 0) return true;
+    uint32_t there = (uint32_t)wlz[q & wlzmask] | (uint32_t)wlz[(q + 1) & wlzmask] << 8 |
+                     (uint32_t)wlz[(q + 2) & wlzmask] << 16;
+    if (there == want) {
+      if (d >= dmin && q >= l - 2) return false;
+    } else if (wlzhash(q) != h) {
+      // The chain has left the window (a link to a reused slot, or the empty
+      // head of a hash not seen in this entry): no older member is in it.
+      return true;
+    }
+    prev = back;
+    cand = ffn[cand];
+  }
+  return false;
+}
+
+// Chain steps after which a failing walk tries to prove it cannot extend;
+// below this the walk is cheaper than the proof. No effect on the output.
+constexpr int32_t wlzprooflimit = 8;
+
 static inline int32_t wlzcost(int32_t sc, int32_t l, int32_t d) {
   return sc + bitot[huflind[l - 3]] + bitot[hufdind[d - 1]];
 }
@@ -79,7 +131,9 @@ static void wlzwalknearest(int32_t p, int32_t sc, int32_t d) {
     patbuf[patplc++] = (uint16_t)d;
     wlzoffer(p, l, d, wlzcost(sc, l, d));
     if (l == 258) return;
+    int32_t steps = 0;
     while (!wlzextends(p, l, d)) {
+      if (++steps == wlzprooflimit && wlznoextension(p, l, d)) return;
       d = wlznext(p, l, d);
       if (!d) return;
     }
@@ -90,7 +144,7 @@ static void wlzwalknearest(int32_t p, int32_t sc, int32_t d) {
 // Xtreme: besides the nearest distance for each length, every candidate
 // whose distance code is cheaper than those already offered for the length.
 static void wlzwalkxtreme(int32_t p, int32_t sc, int32_t d) {
-  int32_t l = 3, od = 0, nd = 0, thr = 0;
+  int32_t l = 3, od = 0, nd = 0, thr = 0, steps = 0;
   const int32_t listbase = pat0[p & 32767];
 
 x1:  // offer
@@ -114,11 +168,15 @@ x1:  // offer
   nd = resetleng[hufdind[d - 1]];
   od = d;
 
+  steps = 0;
 x3:  // extend
   if (wlzextends(p, l, d)) {
     l++;
     goto x1;
   }
+  // With no cheaper code to look for, the loop of x3 and x4 ends only by an
+  // extension or at the end of the chain.
+  if (++steps == wlzprooflimit && nd > 29 && wlznoextension(p, l, d)) return;
 
   // x4: next candidate
   d = wlznext(p, l, d);
