@@ -110,13 +110,12 @@ int vorpak(int argc, char **argv) {
 
   for (int32_t i = 0; i < numfiles; i++) {
     genfilnam(tmpfilnam, i);
-    char path[namebufsiz];
+    char path[namebufsiz + 2];
     genfilpath(path, i);
 
     if (zfil[i].attr & 0x10) {
       // A directory found under recursion: its contents join the table
       // behind everything listed so far; it gets no entry of its own.
-      if (strlen(path) + 2 > (size_t)maxpathleng) fatal("Error: %s/*: path too long\n", path);
       if (!walkdir(path)) continue;
       strcat(path, "/*");
       findfiles(path);

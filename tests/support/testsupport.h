@@ -48,6 +48,9 @@ struct zipentry {
 // ok is false when a record is missing or inconsistent.
 std::vector<zipentry> parsezip(const std::string &bytes, bool *ok);
 
+// Puts the real Python interpreter first on PATH (once per process).
+void directpython();
+
 // Checks zippath with `unzip -t` and with Python's zipfile (every CRC, the
 // names in order, every member's bytes equal to the given file). Returns an
 // empty string when both readers accept it, else what they said.

@@ -1,0 +1,212 @@
+#include "e2e.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+void E2E::SetUp() {
+  directpython();
+  dir = maketempdir();
+  scratch = maketempdir();
+}
+
+void E2E::TearDown() {
+  removetree(dir);
+  removetree(scratch);
+}
+
+void E2E::mkdirs(const std::string &rel) {
+  std::string p = dir;
+  size_t k = 0;
+  while (k <= rel.size()) {
+    size_t e = rel.find('/', k);
+    if (e == std::string::npos) e = rel.size();
+    p += "/" + rel.substr(k, e - k);
+    mkdir(p.c_str(), 0777);
+    k = e + 1;
+  }
+}
+
+void E2E::put(const std::string &rel, const std::string &data) {
+  size_t s = rel.rfind('/');
+  if (s != std::string::npos) mkdirs(rel.substr(0, s));
+  writefile(path(rel), data);
+}
+
+void E2E::symlinkto(const std::string &rel, const std::string &target) {
+  ASSERT_EQ(symlink(target.c_str(), path(rel).c_str()), 0) << rel;
+}
+
+runresult E2E::run(const std::vector<std::string> &args) { return runvorpak(dir, args); }
+
+runresult E2E::runwithinput(const std::vector<std::string> &args, const std::string &input) {
+  std::string in = scratch + "/stdin";
+  writefile(in, input);
+  return runvorpak(dir, args, in);
+}
+
+static bool installed(const std::string &tool) {
+  return runshell("/", "command -v " + tool + " >/dev/null").status == 0;
+}
+
+// A reader that is not installed is reported once per run, not silently
+// dropped.
+static bool havetool(const std::string &tool) {
+  static std::map<std::string, bool> known;
+  auto it = known.find(tool);
+  if (it != known.end()) return it->second;
+  bool have = installed(tool);
+  if (!have) fprintf(stderr, "[  SKIPPED ] %s is not installed: archives are not checked with it\n", tool.c_str());
+  known[tool] = have;
+  return have;
+}
+
+static std::string shq(const std::string &s) {
+  std::string r = "'";
+  for (char c : s) {
+    if (c == '\'') r += "'\\''";
+    else r += c;
+  }
+  return r + "'";
+}
+
+void E2E::checkall(const std::string &zip, const namedata &want) {
+  std::string zpath = path(zip);
+  ASSERT_TRUE(fileexists(zpath)) << zip << " was not written";
+  std::string bytes = readfile(zpath);
+
+  std::vector<std::pair<std::string, std::string>> namesandfiles;
+  std::string all;
+  for (size_t k = 0; k < want.size(); k++) {
+    std::string f = scratch + "/expect" + std::to_string(k);
+    writefile(f, want[k].second);
+    namesandfiles.push_back({want[k].first, f});
+    all += want[k].second;
+  }
+  EXPECT_EQ(checkarchive(zpath, namesandfiles), "") << zip;
+  EXPECT_EQ(checkinflate(bytes, want), "") << zip;
+
+  if (havetool("bsdtar")) {
+    runresult t = runshell("/", "bsdtar -tvf " + shq(zpath));
+    EXPECT_EQ(t.status, 0) << "bsdtar -tvf " << zip << ":\n" << t.out;
+    EXPECT_EQ((size_t)std::count(t.out.begin(), t.out.end(), '\n'), want.size()) << t.out;
+    std::string got = scratch + "/bsdtarout";
+    runresult x = runshell("/", "bsdtar -xOf " + shq(zpath) + " > " + shq(got));
+    EXPECT_EQ(x.status, 0) << "bsdtar -xOf " << zip << ":\n" << x.out;
+    EXPECT_TRUE(readfile(got) == all) << "bsdtar extracts other bytes from " << zip;
+  }
+  if (havetool("7zz")) {
+    runresult s = runshell("/", "7zz t " + shq(zpath));
+    EXPECT_EQ(s.status, 0) << "7zz t " << zip << ":\n" << s.out;
+    EXPECT_NE(s.out.find("Everything is Ok"), std::string::npos) << s.out;
+  }
+}
+
+void E2E::checkset(const std::string &zip, const std::map<std::string, std::string> &want) {
+  std::vector<std::string> order = names(zip);
+  std::set<std::string> got(order.begin(), order.end());
+  std::set<std::string> expected;
+  for (auto &w : want) expected.insert(w.first);
+  ASSERT_EQ(order.size(), want.size()) << zip << ": wrong number of entries";
+  ASSERT_EQ(got, expected) << zip;
+  namedata ordered;
+  for (auto &n : order) ordered.push_back({n, want.at(n)});
+  checkall(zip, ordered);
+}
+
+std::vector<zipentry> E2E::entries(const std::string &zip) {
+  bool ok = false;
+  auto v = parsezip(readfile(path(zip)), &ok);
+  EXPECT_TRUE(ok) << zip << ": records unreadable";
+  return v;
+}
+
+std::vector<std::string> E2E::names(const std::string &zip) {
+  std::vector<std::string> r;
+  for (auto &z : entries(zip)) r.push_back(z.name);
+  return r;
+}
+
+std::vector<std::string> E2E::listdir(const std::string &rel) {
+  std::vector<std::string> r;
+  DIR *d = opendir(path(rel).c_str());
+  if (!d) return r;
+  while (struct dirent *e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") r.push_back(n);
+  }
+  closedir(d);
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+std::string fmt(const char *f, ...) {
+  char buf[4096];
+  va_list ap;
+  va_start(ap, f);
+  vsnprintf(buf, sizeof buf, f, ap);
+  va_end(ap);
+  return buf;
+}
+
+std::vector<std::string> rendered(const std::string &out) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t col = 0;
+  for (char c : out) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      col = 0;
+    } else if (c == '\b') {
+      if (col > 0) col--;
+    } else {
+      if (col < line.size()) line[col] = c;
+      else line += c;
+      col++;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> rawlines(const std::string &out) {
+  std::vector<std::string> lines;
+  size_t k = 0;
+  for (;;) {
+    size_t e = out.find('\n', k);
+    if (e == std::string::npos) {
+      lines.push_back(out.substr(k));
+      return lines;
+    }
+    lines.push_back(out.substr(k, e - k));
+    k = e + 1;
+  }
+}
+
+std::string figures(int64_t compressed, int64_t original) {
+  int64_t p = original ? 100 - compressed * 100 / original : 0;
+  return fmt("%9lld/%9lld bytes (%2lld%%)", (long long)compressed, (long long)original, (long long)p);
+}
+
+std::string storedtext(int64_t leng) {
+  return fmt("Stored :( %9lld/%9lld bytes ( 0%%)  ", (long long)leng, (long long)leng);
+}
+
+std::string totalsline(int64_t archive, int64_t input) {
+  int64_t p = input ? 100 - archive * 100 / input : 0;
+  return fmt("      Total (including headers): %9lld/%9lld bytes (%2lld%%)", (long long)archive,
+             (long long)input, (long long)p);
+}
+
+int64_t storedarchivesize(const namedata &entries) {
+  int64_t n = 22;
+  for (auto &e : entries) n += 30 + 46 + 2 * (int64_t)e.first.size() + (int64_t)e.second.size();
+  return n;
+}
