@@ -1,0 +1,106 @@
+// The length and distance code tables against the tables of RFC 1951
+// (section 3.2.5), copied here from the RFC.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "deflate/deflate.h"
+
+namespace {
+
+struct rfccode {
+  int32_t code, extra, lo, hi;   // the values lo..hi are coded as code + extra bits
+};
+
+const rfccode rfclengths[29] = {
+    {257, 0, 3, 3},     {258, 0, 4, 4},     {259, 0, 5, 5},     {260, 0, 6, 6},
+    {261, 0, 7, 7},     {262, 0, 8, 8},     {263, 0, 9, 9},     {264, 0, 10, 10},
+    {265, 1, 11, 12},   {266, 1, 13, 14},   {267, 1, 15, 16},   {268, 1, 17, 18},
+    {269, 2, 19, 22},   {270, 2, 23, 26},   {271, 2, 27, 30},   {272, 2, 31, 34},
+    {273, 3, 35, 42},   {274, 3, 43, 50},   {275, 3, 51, 58},   {276, 3, 59, 66},
+    {277, 4, 67, 82},   {278, 4, 83, 98},   {279, 4, 99, 114},  {280, 4, 115, 130},
+    {281, 5, 131, 162}, {282, 5, 163, 194}, {283, 5, 195, 226}, {284, 5, 227, 257},
+    {285, 0, 258, 258}};
+
+const rfccode rfcdists[30] = {
+    {0, 0, 1, 1},           {1, 0, 2, 2},           {2, 0, 3, 3},
+    {3, 0, 4, 4},           {4, 1, 5, 6},           {5, 1, 7, 8},
+    {6, 2, 9, 12},          {7, 2, 13, 16},         {8, 3, 17, 24},
+    {9, 3, 25, 32},         {10, 4, 33, 48},        {11, 4, 49, 64},
+    {12, 5, 65, 96},        {13, 5, 97, 128},       {14, 6, 129, 192},
+    {15, 6, 193, 256},      {16, 7, 257, 384},      {17, 7, 385, 512},
+    {18, 8, 513, 768},      {19, 8, 769, 1024},     {20, 9, 1025, 1536},
+    {21, 9, 1537, 2048},    {22, 10, 2049, 3072},   {23, 10, 3073, 4096},
+    {24, 11, 4097, 6144},   {25, 11, 6145, 8192},   {26, 12, 8193, 12288},
+    {27, 12, 12289, 16384}, {28, 13, 16385, 24576}, {29, 13, 24577, 32768}};
+
+class CodeTables : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { initcodetables(); }
+};
+
+TEST_F(CodeTables, RowsHoldTheRfcExtraBitsAndBases) {
+  for (const rfccode &c : rfcdists) {
+    EXPECT_EQ(hxbit[c.code][0], c.extra) << "distance code " << c.code;
+    EXPECT_EQ(hxbit[c.code][1], c.lo) << "distance code " << c.code;
+  }
+  for (const rfccode &c : rfclengths) {
+    EXPECT_EQ(hxbit[c.code - 227][0], c.extra) << "length symbol " << c.code;
+    EXPECT_EQ(hxbit[c.code - 227][1], c.lo) << "length symbol " << c.code;
+  }
+}
+
+TEST_F(CodeTables, EveryLengthMapsToItsRfcSymbol) {
+  for (const rfccode &c : rfclengths) {
+    for (int32_t l = c.lo; l <= c.hi; l++) {
+      int32_t row = huflind[l - 3];
+      ASSERT_EQ(row + 227, c.code) << "length " << l;
+      // The extra value fits the row's extra bits.
+      EXPECT_LT(l - hxbit[row][1], 1 << hxbit[row][0]) << "length " << l;
+    }
+  }
+}
+
+TEST_F(CodeTables, EveryDistanceMapsToItsRfcCode) {
+  for (const rfccode &c : rfcdists) {
+    for (int32_t d = c.lo; d <= c.hi; d++) {
+      int32_t row = hufdind[d - 1];
+      ASSERT_EQ(row, c.code) << "distance " << d;
+      EXPECT_LT(d - hxbit[row][1], 1 << hxbit[row][0]) << "distance " << d;
+    }
+  }
+}
+
+TEST_F(CodeTables, BoundaryRows) {
+  EXPECT_EQ(huflind[255], 58);   // 258 is symbol 285, not 284 + 31
+  EXPECT_EQ(huflind[254], 57);
+  EXPECT_EQ(huflind[0], 30);
+  EXPECT_EQ(hufdind[0], 0);
+  EXPECT_EQ(hufdind[4], 4);
+  EXPECT_EQ(hufdind[6], 5);
+  EXPECT_EQ(hufdind[32767], 29);
+  EXPECT_EQ(hxbit[29][0], 13);
+  EXPECT_EQ(hxbit[29][1], 24577);
+  EXPECT_EQ(hxbit[30][0], 0);
+  EXPECT_EQ(hxbit[30][1], 3);
+  EXPECT_EQ(hxbit[57][0], 5);
+  EXPECT_EQ(hxbit[57][1], 227);
+  EXPECT_EQ(hxbit[58][0], 0);
+  EXPECT_EQ(hxbit[58][1], 258);
+}
+
+TEST_F(CodeTables, RebuildingLeavesTheTablesAsTheyWere) {
+  EXPECT_EQ(wlz77init1stime, 1);
+  std::vector<uint8_t> before(sizeof hxbit + sizeof huflind + sizeof hufdind);
+  memcpy(before.data(), hxbit, sizeof hxbit);
+  memcpy(before.data() + sizeof hxbit, huflind, sizeof huflind);
+  memcpy(before.data() + sizeof hxbit + sizeof huflind, hufdind, sizeof hufdind);
+  initcodetables();
+  EXPECT_EQ(memcmp(before.data(), hxbit, sizeof hxbit), 0);
+  EXPECT_EQ(memcmp(before.data() + sizeof hxbit, huflind, sizeof huflind), 0);
+  EXPECT_EQ(memcmp(before.data() + sizeof hxbit + sizeof huflind, hufdind, sizeof hufdind), 0);
+  EXPECT_EQ(wlz77init1stime, 1);
+}
+
+}  // namespace
