@@ -146,7 +146,12 @@ constexpr int32_t wlzlookahead = 260;      // bytes that must follow a position 
 constexpr int32_t patbufsiz = (1 << 23) + (1 << 16);
 
 extern uint8_t wlz[wlzsiz + 4];        // window; wlz[65536..65539] repeat wlz[0..3]
-extern int16_t ffh[4096];              // hash heads (position & 32767)
+// Hash heads. The search only ever uses the nearest earlier position whose
+// first three bytes are equal, so the hash decides speed, not output: 2^16
+// heads keep chains of unequal strings short even in data made of a few
+// byte values.
+constexpr int32_t ffhsiz = 65536;
+extern int16_t ffh[ffhsiz];            // hash heads (position & 32767)
 extern int16_t ffn[32768];             // hash chain links
 extern int32_t solval;                 // byte value of the current run
 extern int32_t soleftc;                // equal bytes before the current position, capped at 32767

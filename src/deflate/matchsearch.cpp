@@ -15,11 +15,13 @@
 // Bytes at or beyond the end of the data received match nothing, so an
 // entry's bits never depend on what an earlier entry or pass left in the
 // window.
+#include <cstring>
+
 #include "deflate/deflate.h"
 #include "driver/driver.h"
 
 uint8_t wlz[wlzsiz + 4];
-int16_t ffh[4096];
+int16_t ffh[ffhsiz];
 int16_t ffn[32768];
 int32_t solval = 0;
 int32_t soleftc = -1;
@@ -34,12 +36,16 @@ int32_t opat1 = 0;
 int32_t opat10 = -1;
 int32_t dbitol[256];
 
-// Hash of the first three bytes at q (the fourth byte cancels out).
-static inline int32_t wlzhash(int32_t q) {
-  const uint8_t *w = wlz + (q & wlzmask);
-  int32_t v = (int32_t)((uint32_t)w[0] | (uint32_t)w[1] << 8 | (uint32_t)w[2] << 16 | (uint32_t)w[3] << 24);
-  return ((v >> 12) - v) & 4095;
+// The first three bytes at q, read as one little-endian word.
+static inline uint32_t wlztriple(int32_t q) {
+  uint32_t v;
+  memcpy(&v, wlz + (q & wlzmask), 4);   // wlz[65536..65539] repeat wlz[0..3]
+  return v & 0xffffff;
 }
+
+// Hash of three bytes, and of the first three bytes at q.
+static inline int32_t wlzhash3(uint32_t t) { return (int32_t)((t * 0x9e3779b1u) >> 16); }
+static inline int32_t wlzhash(int32_t q) { return wlzhash3(wlztriple(q)); }
 
 static inline void wlzrun(int32_t q, int32_t b) {
   if (b == solval) {
@@ -90,7 +96,7 @@ static bool wlznoextension(int32_t p, int32_t l, int32_t d0) {
   // at a position already in the hash chains; the chain of their hash holds
   // every such position of the window, nearest first.
   const int32_t a = e - 2;
-  const uint32_t want = (uint32_t)wlz[a & wlzmask] | (uint32_t)wlz[(a + 1) & wlzmask] << 8 | (uint32_t)c << 16;
+  const uint32_t want = wlztriple(a);
   const int32_t dmin = d0 > l - 1 ? d0 : l - 1;
   const int32_t h = wlzhash(a);
   int32_t cand = ffh[h];
@@ -101,8 +107,7 @@ static bool wlznoextension(int32_t p, int32_t l, int32_t d0) {
     int32_t q = p - 1 - back;
     int32_t d = a - q;
     if (d > wlzmaxdist || q < 0) return true;
-    uint32_t there = (uint32_t)wlz[q & wlzmask] | (uint32_t)wlz[(q + 1) & wlzmask] << 8 |
-                     (uint32_t)wlz[(q + 2) & wlzmask] << 16;
+    uint32_t there = wlztriple(q);
     if (there == want) {
       if (d >= dmin && q >= l - 2) return false;
     } else if (wlzhash(q) != h) {
@@ -147,38 +152,46 @@ static void wlzwalkxtreme(int32_t p, int32_t sc, int32_t d) {
   int32_t l = 3, od = 0, nd = 0, thr = 0, steps = 0;
   const int32_t listbase = pat0[p & 32767];
 
-x1:  // offer
+x1:  // offer, and while the candidate extends, offer it for the next length
   {
-    int32_t dcost = bitot[hufdind[d - 1]];
-    if (l - 3 < patplc - listbase) {
-      if (dcost < dbitol[l - 3]) dbitol[l - 3] = dcost;
-    } else {
-      patbuf[patplc++] = (uint16_t)d;
-      dbitol[l - 3] = dcost;
+    const int32_t dcode = hufdind[d - 1];
+    const int32_t dcost = bitot[dcode];
+    const int32_t base = sc + dcost;
+    for (;;) {
+      if (l - 3 < patplc - listbase) {
+        if (dcost < dbitol[l - 3]) dbitol[l - 3] = dcost;
+      } else {
+        patbuf[patplc++] = (uint16_t)d;
+        dbitol[l - 3] = dcost;
+      }
+      wlzoffer(p, l, d, base + bitot[huflind[l - 3]]);
+      if (l == 258) {
+        if (resetleng[dcode] > 29) return;
+        d = wlznext(p, 258, d);
+        if (!d) return;
+        goto x1;
+      }
+      if (!wlzextends(p, l, d)) break;
+      l++;
     }
-    wlzoffer(p, l, d, sc + bitot[huflind[l - 3]] + dcost);
-    if (l == 258) {
-      if (resetleng[hufdind[d - 1]] > 29) return;
-      d = wlznext(p, 258, d);
-      if (!d) return;
-      goto x1;
-    }
+    // x2: start a length (the same for every length this candidate reached)
+    nd = resetleng[dcode];
+    od = d;
+    steps = 0;
   }
-  // x2: start a length
-  nd = resetleng[hufdind[d - 1]];
-  od = d;
+  goto x4;
 
-  steps = 0;
 x3:  // extend
   if (wlzextends(p, l, d)) {
     l++;
     goto x1;
   }
+x4:
   // With no cheaper code to look for, the loop of x3 and x4 ends only by an
   // extension or at the end of the chain.
   if (++steps == wlzprooflimit && nd > 29 && wlznoextension(p, l, d)) return;
 
-  // x4: next candidate
+  // next candidate
   d = wlznext(p, l, d);
   if (!d) {
     if (nd > 29) return;
@@ -228,22 +241,22 @@ void wlzsearch(int32_t p, int32_t sc) {
   const int32_t slot = p & 32767;
   pat0[slot] = patplc;
 
-  // Nearest 3-byte match: the chain is followed only while the distance
-  // grows, so slots reused by newer positions or left empty end it.
-  int32_t fi = wlzhash(p);
+  // Nearest 3-byte match. Within the window a chain holds every position
+  // with its hash, nearest first; past its last member it runs on through
+  // slots reused by newer positions or left empty. Those are recognised by a
+  // shrinking distance or a different hash, and end the search: an equal
+  // string there would have been a member of the chain.
+  const uint32_t here = wlztriple(p);
+  const int32_t fi = wlzhash3(here);
   if (p + 3 <= wlzend) {
-    const uint8_t *w = wlz;
-    uint32_t here = (uint32_t)w[p & wlzmask] | (uint32_t)w[(p + 1) & wlzmask] << 8 |
-                    (uint32_t)w[(p + 2) & wlzmask] << 16;
     int32_t cand = ffh[fi];
     int32_t prev = 0;
     for (;;) {
       int32_t d = ((p - cand - 1) & 32767) + 1;
       if (d <= prev) break;
-      int32_t q = p - d;
-      uint32_t there = (uint32_t)w[q & wlzmask] | (uint32_t)w[(q + 1) & wlzmask] << 8 |
-                       (uint32_t)w[(q + 2) & wlzmask] << 16;
+      uint32_t there = wlztriple(p - d);
       if (there != here) {
+        if (wlzhash3(there) != fi) break;
         prev = d;
         cand = ffn[cand];
         continue;
