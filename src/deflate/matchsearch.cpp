@@ -157,22 +157,29 @@ x1:  // offer, and while the candidate extends, offer it for the next length
     const int32_t dcode = hufdind[d - 1];
     const int32_t dcost = bitot[dcode];
     const int32_t base = sc + dcost;
-    for (;;) {
-      if (l - 3 < patplc - listbase) {
-        if (dcost < dbitol[l - 3]) dbitol[l - 3] = dcost;
-      } else {
-        patbuf[patplc++] = (uint16_t)d;
-        dbitol[l - 3] = dcost;
-      }
-      wlzoffer(p, l, d, base + bitot[huflind[l - 3]]);
-      if (l == 258) {
-        if (resetleng[dcode] > 29) return;
-        d = wlznext(p, 258, d);
-        if (!d) return;
-        goto x1;
-      }
-      if (!wlzextends(p, l, d)) break;
-      l++;
+    // The lengths l..m that this candidate reaches: it extends from each
+    // one to the next up to m.
+    int32_t m = l;
+    while (m < 258 && wlzextends(p, m, d)) m++;
+    // Lengths that already have a list entry only lower their cost; the
+    // others append d.
+    int32_t have = patplc - listbase + 3;
+    int32_t k = l;
+    for (; k <= m && k < have; k++) {
+      if (dcost < dbitol[k - 3]) dbitol[k - 3] = dcost;
+      wlzoffer(p, k, d, base + bitot[huflind[k - 3]]);
+    }
+    for (; k <= m; k++) {
+      patbuf[patplc++] = (uint16_t)d;
+      dbitol[k - 3] = dcost;
+      wlzoffer(p, k, d, base + bitot[huflind[k - 3]]);
+    }
+    l = m;
+    if (l == 258) {
+      if (resetleng[dcode] > 29) return;
+      d = wlznext(p, 258, d);
+      if (!d) return;
+      goto x1;
     }
     // x2: start a length (the same for every length this candidate reached)
     nd = resetleng[dcode];
