@@ -221,7 +221,12 @@ std::string checkarchive(const std::string &zippath,
   if (u.status != 0) problems += "unzip -t failed:\n" + u.out;
   std::string cmd = "python3 " + shellquote(std::string(VORPAK_TESTDIR) + "/support/checkzip.py") +
                     " " + shellquote(zippath);
-  for (auto &nf : namesandfiles) cmd += " " + shellquote(nf.first) + " " + shellquote(nf.second);
+  for (auto &nf : namesandfiles) {
+    cmd += ' ';
+    cmd += shellquote(nf.first);
+    cmd += ' ';
+    cmd += shellquote(nf.second);
+  }
   runresult p = runshell("/", cmd);
   if (p.status != 0) problems += "zipfile:\n" + p.out;
   return problems;
