@@ -1,0 +1,520 @@
+// The optimal parse and the passes around it: what a single pass emits and
+// counts (strategies, ties, cut points, block ends), that chunk sizes and
+// earlier entries never change an entry's bits, round trips of the corpus
+// and of edge-shaped data through zlib, and how the pass loop ends.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "console/console.h"
+#include "deflate/deflate.h"
+#include "driver/driver.h"
+#include "files/files.h"
+#include "testsupport.h"
+#include "zipout/zipout.h"
+
+namespace {
+
+// The starting lengths of the passes: complete prefix codes; strategy 3
+// has literals and end of block only.
+void fixedlengths(int32_t *bit, int32_t strat) {
+  for (int32_t s = 0; s < hufslots; s++) {
+    if (strat == 3) bit[s] = s <= 255 ? (s == 128 ? 9 : 8) : s == 256 ? 9 : 0;
+    else bit[s] = s <= 143 ? 8 : s <= 255 ? 9 : s <= 281 ? 7 : s <= 285 ? 8 : s <= 287 ? 0 : s <= 289 ? 4 : s <= 317 ? 5 : 0;
+  }
+}
+
+// Block ends of a raw Deflate stream as offsets into the inflated data, as
+// zlib sees them (it stops at every block boundary under Z_BLOCK); empty
+// when zlib rejects the stream or it inflates to anything but data.
+std::vector<size_t> blockends(const std::string &deflated, const std::string &data) {
+  std::vector<size_t> ends;
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (inflateInit2(&z, -15) != Z_OK) return ends;
+  std::string out(data.size() + 1, '\0');
+  z.next_in = (Bytef *)deflated.data();
+  z.avail_in = (uInt)deflated.size();
+  z.next_out = (Bytef *)out.data();
+  z.avail_out = (uInt)out.size();
+  int rc;
+  while ((rc = inflate(&z, Z_BLOCK)) == Z_OK)
+    if ((z.data_type & 128) && (ends.empty() || ends.back() != z.total_out)) ends.push_back(z.total_out);
+  bool ok = rc == Z_STREAM_END && z.avail_in == 0 && out.substr(0, z.total_out) == data;
+  if (ok && (ends.empty() || ends.back() != z.total_out)) ends.push_back(z.total_out);
+  inflateEnd(&z);
+  if (!ok) ends.clear();
+  return ends;
+}
+
+struct passline { int32_t len; bool predicted; };   // a pass's length, and whether it predicted a saving
+
+// The pass reports of verbose output.
+std::vector<passline> passlines(const std::string &out) {
+  std::vector<passline> v;
+  for (size_t k = out.find("Fileleng:"); k != std::string::npos; k = out.find("Fileleng:", k)) {
+    k += 9;
+    size_t e = out.find(" bytes", k);
+    v.push_back({atoi(out.c_str() + k), out.compare(e + 6, 2, " -") == 0});
+  }
+  return v;
+}
+
+const std::string corpus = VORPAK_CORPUS;
+
+std::vector<std::string> corpusfiles() {
+  std::vector<std::string> v;
+  if (DIR *d = opendir(corpus.c_str())) {
+    while (dirent *e = readdir(d))
+      if (e->d_name[0] != '.') v.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The sanitizer run sets VORPAK_QUICK and keeps to the small inputs.
+bool quick() { return getenv("VORPAK_QUICK") != nullptr; }
+
+class parse : public ::testing::Test {
+ protected:
+  std::string dir;
+  struct entry {
+    std::string name, path, data;
+  };
+  std::vector<entry> entries;
+
+  void SetUp() override {
+    dir = maketempdir();
+    resetsettings();
+    messagestream = nullptr;
+    zipbuf[0] = 0;
+    initcrc();
+    newtable();
+  }
+  void TearDown() override {
+    voabort();
+    messagestream = stdout;
+    resetsettings();
+    removetree(dir);
+  }
+
+  void newtable() {
+    findfilesinit();
+    entries.clear();
+  }
+  // Lists the file at path (written first when data is given) as the next entry.
+  int32_t addfile(const std::string &name, const std::string *data, const std::string &path = "") {
+    std::string p = path.empty() ? dir + "/" + name : path;
+    if (data) writefile(p, *data);
+    findfiles(p.c_str());
+    EXPECT_EQ((int32_t)entries.size() + 1, numfiles);
+    entries.push_back({name, p, data ? *data : readfile(p)});
+    return numfiles - 1;
+  }
+  int32_t addfile(const std::string &name, const std::string &data) { return addfile(name, &data); }
+
+  void open(const std::string &zipname = "t.zip") { ASSERT_EQ(1, voopen((dir + "/" + zipname).c_str())); }
+
+  // Block layout for a single pass: the given block ends (the last one runs
+  // to the end of the data) and the starting lengths, or bits for every block.
+  static void layout(int32_t strat, const std::vector<int32_t> &ends, const int32_t *bits = nullptr) {
+    strategy = strat;
+    hufnum = (int32_t)ends.size();
+    for (int32_t b = 0; b < hufnum; b++) {
+      huf[b].x1 = ends[(size_t)b];
+      if (bits) memcpy(huf[b].bit, bits, sizeof huf[b].bit);
+      else fixedlengths(huf[b].bit, strat);
+    }
+  }
+
+  // One pass of entry i, its data fed in the given pieces (whole 65536-byte
+  // pieces when none are given); after gives a look at the parse after
+  // every piece, before the final call.
+  void onepass(int32_t i, std::vector<int32_t> pieces = {}, const std::function<void(int32_t fed)> &after = nullptr) {
+    const std::string &d = entries[(size_t)i].data;
+    if (pieces.empty())
+      for (size_t o = 0; o < d.size(); o += infilbufsiz) pieces.push_back((int32_t)std::min<size_t>(infilbufsiz, d.size() - o));
+    zipoutopenfile(i);
+    int32_t fed = 0;
+    for (int32_t n : pieces) {
+      fputbuf((const uint8_t *)d.data() + fed, n);
+      fed += n;
+      if (after) after(fed);
+    }
+    zipoutclose();
+  }
+
+  // The whole multi-pass compression of entry i, as the driver runs it.
+  void compress(int32_t i) {
+    FILE *f = fopen(entries[(size_t)i].path.c_str(), "rb");
+    ASSERT_NE(nullptr, f);
+    compressfile(i, f);
+    fclose(f);
+  }
+  void compressall() { for (int32_t i = 0; i < numfiles; i++) compress(i); }
+
+  // Verbose passes of entry i and what they printed.
+  std::vector<passline> compressverbose(int32_t i) {
+    char *buf = nullptr;
+    size_t len = 0;
+    messagestream = open_memstream(&buf, &len);
+    verbosemode = 1;
+    compress(i);
+    verbosemode = 0;
+    fclose(messagestream);
+    messagestream = nullptr;
+    std::string out(buf, len);
+    free(buf);
+    return passlines(out);
+  }
+
+  // Closes the archive, has every reader check it, and returns its entries.
+  std::vector<zipentry> finish(const std::string &zipname = "t.zip") {
+    zipoutfinish();
+    std::string path = dir + "/" + zipname;
+    std::string bytes = readfile(path);
+    std::vector<std::pair<std::string, std::string>> files, datas;
+    for (const entry &e : entries) {
+      files.push_back({e.name, e.path});
+      datas.push_back({e.name, e.data});
+    }
+    EXPECT_EQ("", checkarchive(path, files)) << zipname;
+    EXPECT_EQ("", checkinflate(bytes, datas)) << zipname;
+    bool ok;
+    std::vector<zipentry> z = parsezip(bytes, &ok);
+    EXPECT_TRUE(ok);
+    return z;
+  }
+};
+
+std::string numbered(const char *stem, int32_t k) {
+  std::string s = stem;
+  s += std::to_string(k);
+  return s;
+}
+
+std::string repeated(const std::string &unit, size_t n) {
+  std::string s;
+  while (s.size() < n) s += unit;
+  s.resize(n);
+  return s;
+}
+
+}  // namespace
+
+// ---- One pass ------------------------------------------------------------
+//
+// After a pass each block's frq holds what the pass coded in it, plus a count
+// of 1 for a byte value the parse weighed there but never coded.
+
+TEST_F(parse, LongestMatchTakesTheLongestMatchAtEachSearchedPosition) {
+  addfile("abc.txt", repeated("abc", 12));
+  open();
+  layout(2, {0});
+  onepass(0);
+  for (int32_t s = 0; s < hufslots; s++) {
+    int32_t want = s == 'a' || s == 'b' || s == 'c' || s == 256 || s == 257 + 6 || s == hufdistslot + 2;
+    EXPECT_EQ(want, huf[0].frq[s]) << "slot " << s;
+  }
+  finish();
+}
+
+TEST_F(parse, HuffmanOnlyWritesEveryByteAsItsLiteralAtOnce) {
+  std::string data = textbytes(150000, 3) + randombytes(5000, 4);
+  addfile("text.txt", data);
+  open();
+  layout(3, {0});
+  onepass(0, {}, [](int32_t fed) {
+    EXPECT_EQ(fed - 260, wlzplc);
+    EXPECT_EQ(wlzplc, wlzmini);
+  });
+  int32_t want[hufslots] = {};
+  for (unsigned char c : data) want[c]++;
+  want[256] = 1;
+  for (int32_t s = 0; s < hufslots; s++) EXPECT_EQ(want[s], huf[0].frq[s]) << "slot " << s;
+  finish();
+}
+
+TEST_F(parse, APositionWaitsFor260BytesAfterIt) {
+  const int32_t strats[3] = {0, 1, 3};
+  for (int32_t k = 0; k < 6; k++) addfile(numbered("e", k), textbytes(k < 3 ? 100 : 361, 5));
+  open();
+  for (int32_t k = 0; k < 6; k++) {
+    SCOPED_TRACE(k);
+    layout(strats[k % 3], {0});
+    onepass(k, {}, [](int32_t fed) {
+      EXPECT_EQ(std::max(0, fed - 260), wlzplc);
+      EXPECT_LE(wlzmini, wlzplc);
+    });
+    EXPECT_EQ(wlzend, wlzplc);
+    EXPECT_EQ(wlzend, wlzmini);
+  }
+  finish();
+}
+
+// "xyzxyz": three literals of 4 bits each cost as much as the match of 3 at
+// distance 3 (7 + 5 bits); on equal cost the literal wins. One bit less for
+// the length code tips it to the match.
+TEST_F(parse, ATieBetweenLiteralAndMatchGoesToTheLiteral) {
+  for (int32_t k = 0; k < 4; k++) addfile(numbered("xyz", k), "xyzxyz");
+  open();
+  for (int32_t k = 0; k < 4; k++) {
+    int32_t strat = k & 1, lenbits = k < 2 ? 7 : 6;
+    SCOPED_TRACE(::testing::Message() << "strategy " << strat << ", length code of " << lenbits);
+    // A complete literal/length code in units of 1/128: x, y, z 8 each,
+    // end of block 1, the length code 1 or 2, the rest literals of 7 bits.
+    int32_t bits[hufslots];
+    fixedlengths(bits, 0);
+    for (int32_t s = 0; s <= 285; s++) bits[s] = 0;
+    bits['x'] = bits['y'] = bits['z'] = 4;
+    bits[256] = 7;
+    bits[257] = lenbits;
+    for (int32_t s = 128, units = 24 + 1 + (lenbits == 7 ? 1 : 2); units < 128; s++, units++) bits[s] = 7;
+    layout(strat, {0}, bits);
+    onepass(k);
+    bool match = lenbits == 6;
+    EXPECT_EQ(match ? 1 : 2, huf[0].frq['x']);
+    EXPECT_EQ(match ? 1 : 0, huf[0].frq[257]);
+    EXPECT_EQ(match ? 1 : 0, huf[0].frq[hufdistslot + 2]);
+  }
+  finish();
+}
+
+// 300,000 bytes of one value: after the literal at 0, the matches of every
+// position overlap the next, so there is no natural cut point. The cut is
+// forced once 261884 positions are uncommitted, at the furthest reach: 258
+// beyond position 261884. Without a code for length 258 the furthest coded
+// reach is one less.
+TEST_F(parse, AForcedCutLandsAtTheFurthestCodedReach) {
+  const std::string data(300000, 'q');
+  for (int32_t k = 0; k < 4; k++) addfile(numbered("run", k), data);
+  open();
+  for (int32_t k = 0; k < 4; k++) {
+    int32_t strat = k & 1;
+    bool no258 = k >= 2;
+    SCOPED_TRACE(::testing::Message() << "strategy " << strat << (no258 ? ", no code for 258" : ""));
+    int32_t bits[hufslots];
+    fixedlengths(bits, 0);
+    if (no258) {
+      bits[285] = 0;
+      bits[284] = 7;   // keeps the code complete
+    }
+    layout(strat, {0}, bits);
+    int32_t firstcut = -1, lastcut = -1;
+    onepass(k, {}, [&](int32_t fed) {
+      if (fed == infilbufsiz) firstcut = wlzmini;
+      if (fed == (int32_t)data.size()) lastcut = wlzmini;
+    });
+    EXPECT_EQ(1, firstcut);
+    EXPECT_EQ(no258 ? 262141 : 262142, lastcut);
+    if (no258) {
+      EXPECT_EQ(0, huf[0].frq[285]);
+    }
+  }
+  finish();
+}
+
+// Two blocks, the first ending at 1000, over "abcabc...": no step may cross
+// the end. Longest Match takes a, b, c, then matches of 258 at distance 3
+// cut short at 1000 (223) and at the end (226).
+TEST_F(parse, NoStepCrossesABlockEnd) {
+  const std::string data = repeated("abc", 2000);
+  for (int32_t strat = 0; strat <= 3; strat++) addfile(numbered("s", strat), data);
+  open();
+  for (int32_t strat = 0; strat <= 3; strat++) {
+    SCOPED_TRACE(strat);
+    layout(strat, {1000, 0});
+    onepass(strat);
+    if (strat != 2) continue;
+    for (int32_t b = 0; b < 2; b++)
+      for (int32_t s = 0; s < hufslots; s++) {
+        // Block 1 codes no literal; 'b' at its searched positions 1000,
+        // 1258, 1516 and 1774 still gets a count of 1.
+        int32_t want = s == 256 ? 1 : s == 285 ? 3 : s == 283 ? 1 : s == hufdistslot + 2 ? 4 : 0;
+        if (b == 0 && (s == 'a' || s == 'b' || s == 'c')) want = 1;
+        if (b == 1 && s == 'b') want = 1;
+        EXPECT_EQ(want, huf[b].frq[s]) << "block " << b << " slot " << s;
+      }
+  }
+  std::vector<zipentry> z = finish();
+  ASSERT_EQ(4u, z.size());
+  for (const zipentry &e : z) EXPECT_EQ((std::vector<size_t>{1000, 2000}), blockends(e.data, data)) << e.name;
+}
+
+// ---- Chunking and earlier entries --------------------------------------
+
+TEST_F(parse, PieceSizesDoNotChangeTheBits) {
+  // Copies 32767 back run across the boundaries of the 65536-byte pieces.
+  std::string data = repeated(randombytes(32767, 8), 100000) + std::string(5000, 'z') + textbytes(60000, 10);
+  std::mt19937 rng(12);
+  std::vector<int32_t> pieces;
+  for (int32_t left = (int32_t)data.size(); left > 0;) {
+    int32_t n = rng() % 4 == 0 ? 1 + (int32_t)(rng() % 300) : 1 + (int32_t)(rng() % wlzmaxchunk);
+    pieces.push_back(std::min(n, left));
+    left -= pieces.back();
+  }
+  const std::vector<std::vector<int32_t>> layouts = {{0}, {40000, 40001, 150000, 0}};
+  for (int32_t k = 0; k < 16; k++) addfile(numbered("e", k), data);
+  open();
+  for (int32_t k = 0; k < 16; k++) {
+    layout(k / 4, layouts[(size_t)(k / 2 % 2)]);
+    onepass(k, k % 2 ? pieces : std::vector<int32_t>{});
+  }
+  std::vector<zipentry> z = finish();
+  ASSERT_EQ(16u, z.size());
+  for (int32_t k = 0; k < 16; k += 2) EXPECT_EQ(z[(size_t)k].data, z[(size_t)k + 1].data) << "entry " << k;
+  EXPECT_EQ((std::vector<size_t>{40000, 40001, 150000, data.size()}), blockends(z[2].data, data));
+}
+
+// The same file alone, and after a long run and an entry whose data it
+// starts (so the window beyond its end holds what would continue it).
+TEST_F(parse, EarlierEntriesDoNotChangeAnEntry) {
+  const std::string x = textbytes(20000, 11) + std::string(300, 'a');
+  const std::string y = x + std::string(500, 'a') + textbytes(3000, 12);
+  const std::string z = std::string(70000, 'a') + x;
+  for (int32_t strat = 0; strat <= 3; strat++) {
+    SCOPED_TRACE(strat);
+    strategy = strat;
+    newtable();
+    addfile("x.txt", x);
+    open("alone.zip");
+    compressall();
+    std::string alone = finish("alone.zip").at(0).data;
+
+    newtable();
+    addfile("z.txt", z);
+    addfile("y.txt", y);
+    addfile("x.txt", x);
+    open("after.zip");
+    compressall();
+    EXPECT_EQ(alone, finish("after.zip").at(2).data);
+  }
+}
+
+// ---- Round trips through the whole pass loop -------------------------
+
+class roundtrip : public parse, public ::testing::WithParamInterface<int32_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Strategies, roundtrip, ::testing::Values(0, 1, 2, 3));
+
+// Xtreme on the whole corpus takes longest; it runs on the smaller files
+// and one large one.
+TEST_P(roundtrip, Corpus) {
+  for (const std::string &name : corpusfiles()) {
+    std::string path = corpus + "/" + name;
+    size_t size = readfile(path).size();
+    bool small = size < 160000;
+    if (quick() && !small) continue;
+    if (GetParam() == 0 && !small && name != "lcet10.txt") continue;
+    addfile(name, nullptr, path);
+  }
+  ASSERT_GE(numfiles, 7);
+  strategy = GetParam();
+  open();
+  compressall();
+  finish();
+}
+
+TEST_P(roundtrip, EdgeShapedData) {
+  std::string runs;
+  std::mt19937 rng(13);
+  while (runs.size() < 60000) runs += std::string(1 + rng() % 5000, (char)"\x00\xff\x80\x41\x07"[rng() % 5]);
+  std::vector<std::pair<std::string, std::string>> inputs = {
+      {"empty", ""}, {"one", "x"}, {"random", randombytes(40000, 14)}, {"runs", runs}};
+  std::string all;
+  for (int32_t k = 0; k < 512; k++) all += (char)(k < 256 ? k : 511 - k);
+  inputs.push_back({"all256", all});
+  // Three periods reach well beyond the window ring; the quick run keeps two.
+  for (int32_t period : {32767, 32768, 32769})
+    inputs.push_back({numbered("period", period),
+                      repeated(randombytes((size_t)period, (uint32_t)period), (quick() ? 2 : 3) * (size_t)period + 2000)});
+  // One value beyond the step ring, and 0xFF; only in the cheaper layouts.
+  const std::string longrun(270000, '\xff');
+
+  struct setting { const char *name; double thresh; int32_t count; };
+  for (setting st : {setting{"oneblock", 0, 0}, setting{"b50", 50, 0}, setting{"n7", 256, 7}, setting{"n1024", 256, 1024}}) {
+    SCOPED_TRACE(st.name);
+    newtable();
+    for (auto &in : inputs) addfile(in.first, in.second);
+    if (!quick() && st.count != 1024 && st.thresh != 50) addfile("longrun", longrun);
+    strategy = GetParam();
+    gpohufthresh = st.thresh;
+    gpohufnum = st.count;
+    std::string zipname = std::string(st.name) + ".zip";
+    open(zipname);
+    compressall();
+    finish(zipname);
+  }
+}
+
+// ---- The pass loop -----------------------------------------------------
+
+// Every pass but the last predicts a saving; the one that predicts none ends
+// the loop and is kept, being the shortest.
+TEST_F(parse, ConvergenceEndsTheLoop) {
+  int32_t i = addfile("fields.c", nullptr, corpus + "/fields.c");
+  open();
+  std::vector<passline> p = compressverbose(i);
+  ASSERT_GE(p.size(), 2u);
+  EXPECT_EQ((size_t)passcnt + 1, p.size());
+  EXPECT_EQ(0, lastpass);
+  for (size_t k = 0; k + 1 < p.size(); k++) EXPECT_TRUE(p[k].predicted) << "pass " << k;
+  EXPECT_FALSE(p.back().predicted);
+  for (const passline &l : p) EXPECT_LE(p.back().len, l.len);
+  std::vector<zipentry> z = finish();
+  EXPECT_EQ(8, z.at(0).method);
+  EXPECT_EQ((uint32_t)p.back().len, z.at(0).csize);
+}
+
+// When the converging pass is longer than an earlier one, one more pass
+// re-creates the shortest.
+TEST_F(parse, TheBestPassIsRecreated) {
+  int32_t i = addfile("xargs.1", nullptr, corpus + "/xargs.1");
+  open();
+  std::vector<passline> p = compressverbose(i);
+  ASSERT_GE(p.size(), 3u);
+  ASSERT_EQ(1, lastpass) << "no re-created pass in this input";
+  int32_t best = p[0].len;
+  for (size_t k = 0; k + 1 < p.size(); k++) best = std::min(best, p[k].len);
+  EXPECT_GT(p[p.size() - 2].len, best);
+  EXPECT_EQ(best, p.back().len);
+  EXPECT_EQ((size_t)passcnt + 1, p.size());
+  std::vector<zipentry> z = finish();
+  EXPECT_EQ(8, z.at(0).method);
+  EXPECT_EQ((uint32_t)best, z.at(0).csize);
+}
+
+TEST_F(parse, DataThatDoesNotShrinkIsStored) {
+  const std::string noise = randombytes(5000, 15);
+  for (int32_t ns : {0, 1}) {
+    SCOPED_TRACE(ns ? "nostore" : "store allowed");
+    newtable();
+    int32_t i = addfile("noise.bin", noise);
+    int32_t j = addfile("empty.bin", "");
+    nostore = ns;
+    std::string zipname = std::string(ns ? "ns" : "s") + ".zip";
+    open(zipname);
+    std::vector<passline> p = compressverbose(i);
+    compress(j);
+    std::vector<zipentry> z = finish(zipname);
+    ASSERT_EQ(2u, z.size());
+    int32_t best = p.at(0).len;
+    for (const passline &l : p) best = std::min(best, l.len);
+    ASSERT_GT(best, 5000);
+    EXPECT_EQ(ns ? 8 : 0, z[0].method);
+    EXPECT_EQ(ns ? (uint32_t)best : 5000u, z[0].csize);
+    EXPECT_EQ(ns ? 8 : 0, z[1].method);
+    EXPECT_EQ(ns == 0, z[1].csize == 0);
+  }
+}
