@@ -1,5 +1,6 @@
 // One run from the command line to the exit status.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -72,6 +73,25 @@ static void overwriteprompt() {
   }
 }
 
+// Opens an input file for reading. The listing skipped FIFOs and devices,
+// but the entry may have been replaced since: the open does not wait for a
+// writer, and anything but a regular file is refused.
+static FILE *openinput(const char *path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) fatal("Error: %s not found\n", path);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    fatal("Error: %s could not be read\n", path);
+  }
+  FILE *fil = fdopen(fd, "rb");
+  if (!fil) {
+    close(fd);
+    fatal("Error: %s could not be read\n", path);
+  }
+  return fil;
+}
+
 int vorpak(int argc, char **argv) {
   messagestream = stdout;
   if (argc < 2) {
@@ -123,8 +143,7 @@ int vorpak(int argc, char **argv) {
     }
 
     myprintf("  Adding: %-12s VOflating ", tmpfilnam);
-    FILE *fil = fopen(path, "rb");
-    if (!fil) fatal("Error: %s not found\n", path);
+    FILE *fil = openinput(path);
     compressfile(i, fil);
     fclose(fil);
     myprintf("\n");
