@@ -109,7 +109,13 @@ static bool wlznoextension(int32_t p, int32_t l, int32_t d0) {
     if (d > wlzmaxdist || q < 0) return true;
     uint32_t there = wlztriple(q);
     if (there == want) {
-      if (d >= dmin && q >= l - 2) return false;
+      // Only the whole l + 1 bytes make a match the walk could find.
+      if (d >= dmin && q >= l - 2) {
+        const int32_t s = p - d;
+        int32_t i = 0;
+        while (i <= l && wlz[(s + i) & wlzmask] == wlz[(p + i) & wlzmask]) i++;
+        if (i > l) return false;
+      }
     } else if (wlzhash(q) != h) {
       // The chain has left the window (a link to a reused slot, or the empty
       // head of a hash not seen in this entry): no older member is in it.

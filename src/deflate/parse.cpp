@@ -56,12 +56,15 @@ static inline bool wlzstepcoded(bjtyp r) {
 }
 
 // A forced cut commits the step into the furthest reach before that
-// position is settled; such a step can be priced with a length or distance
-// code the block does not have (it costs hufnocost, so it is only ever the
-// best way into a position nothing cheaper has reached yet). Cut instead at
-// the furthest reach whose step is coded; the literal into wlzplc always is.
-// Where the furthest step is coded, as in every input that does not run into
-// this, the cut is unchanged.
+// position is settled, so it could commit a step priced with a length or
+// distance code the block does not have (such a step costs hufnocost and is
+// only ever the best way into a position nothing cheaper has reached yet).
+// With lengths derived from the block's own previous pass this does not
+// happen: the cut falls at the same place in every pass and the step the
+// previous pass committed there is coded and offered again. The guard keeps
+// the stream valid for any other table: it cuts at the furthest reach whose
+// step is coded (the literal into wlzplc always is), which is the furthest
+// reach itself whenever that step is coded.
 static int32_t wlzforcedreach() {
   int32_t m = wlzmaxi;
   while (m > wlzplc && (bjs[m & bjsmask] == bjunreached || !wlzstepcoded(bj[m & (bjsiz - 1)]))) m--;
@@ -147,8 +150,10 @@ void wlz77(const uint8_t *buf, int32_t leng) {
         int32_t q = wlzplc;
         bjs[q & bjsmask] = bjunreached;
         wlzskip(q);
-        // A byte value met only at positions a forced cut skips must keep
-        // a code for the next pass, like every byte the parse weighs.
+        // Every byte value the parse weighs keeps a code for the next pass.
+        // A skipped byte is a copy of one weighed earlier in the same block
+        // (the stretch before a forced cut is longer than any match reaches
+        // back), so this flag is a guard that never changes the counts.
         if (forced) {
           int32_t v = wlz[q & wlzmask];
           h.frq[v] = (int32_t)((uint32_t)h.frq[v] | hufseenflag);
