@@ -62,28 +62,8 @@ static double nowsecs(clockid_t c) {
   return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-// The lengths the driver gives a single block before the first pass: fixed
-// complete prefix codes, literal-only under strategy 3.
-static void startinglengths() {
-  int32_t *bit = huf[0].bit;
-  for (int32_t s = 0; s < hufslots; s++) {
-    int32_t v;
-    if (strategy == 3) v = s <= 255 ? 8 : 0;
-    else if (s <= 143) v = 8;
-    else if (s <= 255) v = 9;
-    else if (s <= 281) v = 7;
-    else if (s <= 285) v = 8;
-    else if (s <= 287) v = 0;
-    else if (s <= 289) v = 4;
-    else if (s <= 317) v = 5;
-    else v = 0;
-    bit[s] = v;
-  }
-  if (strategy == 3) {
-    bit[128] = 9;
-    bit[256] = 9;
-  }
-}
+// The lengths the driver gives a single block before the first pass.
+static void startinglengths() { fixedlengths(huf[0].bit); }
 
 // One pass over entry 0, written at the start of the archive over the pass
 // before; returns its Deflate bytes.

@@ -58,23 +58,8 @@ uint32_t nextrandom(uint32_t &s) {
 void startinglengths(uint32_t &seed, bool random) {
   for (int32_t b = 0; b < hufnum; b++) {
     int32_t *bit = huf[b].bit;
-    if (strategy == 3) {
-      for (int32_t s = 0; s < hufslots; s++) bit[s] = 0;
-      for (int32_t s = 0; s <= 255; s++) bit[s] = 8;
-      bit[128] = 9;
-      bit[256] = 9;
-    } else if (!random) {
-      for (int32_t s = 0; s < hufslots; s++) {
-        int32_t v = 0;
-        if (s <= 143) v = 8;
-        else if (s <= 255) v = 9;
-        else if (s <= 281) v = 7;
-        else if (s <= 285) v = 8;
-        else if (s <= 287) v = 0;
-        else if (s <= 289) v = 4;
-        else if (s <= 317) v = 5;
-        bit[s] = v;
-      }
+    if (strategy == 3 || !random) {
+      fixedlengths(bit);
     } else {
       int32_t *frq = huf[b].frq;
       for (int32_t s = 0; s < hufslots; s++) frq[s] = (int32_t)(nextrandom(seed) & 32767) + 16384;

@@ -31,29 +31,35 @@ uint32_t passfingerprint() {
   return r;
 }
 
+void fixedlengths(int32_t *bit) {
+  if (strategy == 3) {
+    for (int32_t s = 0; s < hufslots; s++) bit[s] = 0;
+    for (int32_t s = 0; s <= 255; s++) bit[s] = 8;
+    bit[128] = 9;
+    bit[256] = 9;
+    return;
+  }
+  for (int32_t s = 0; s < hufslots; s++) {
+    int32_t v;
+    if (s <= 143) v = 8;
+    else if (s <= 255) v = 9;
+    else if (s <= 281) v = 7;
+    else if (s <= 285) v = 8;
+    else if (s <= 287) v = 0;
+    else if (s <= 289) v = 4;
+    else if (s <= 317) v = 5;
+    else v = 0;
+    bit[s] = v;
+  }
+}
+
 // Starting lengths: fixed tables that are complete prefix codes, or random
 // ones for trials.
 static void startinglengths() {
   for (int32_t b = 0; b < hufnum; b++) {
     int32_t *bit = huf[b].bit;
-    if (strategy == 3) {
-      for (int32_t s = 0; s < hufslots; s++) bit[s] = 0;
-      for (int32_t s = 0; s <= 255; s++) bit[s] = 8;
-      bit[128] = 9;
-      bit[256] = 9;
-    } else if (!rndinitabs) {
-      for (int32_t s = 0; s < hufslots; s++) {
-        int32_t v;
-        if (s <= 143) v = 8;
-        else if (s <= 255) v = 9;
-        else if (s <= 281) v = 7;
-        else if (s <= 285) v = 8;
-        else if (s <= 287) v = 0;
-        else if (s <= 289) v = 4;
-        else if (s <= 317) v = 5;
-        else v = 0;
-        bit[s] = v;
-      }
+    if (strategy == 3 || !rndinitabs) {
+      fixedlengths(bit);
     } else {
       // Every weight positive and their sum within 32 bits: each draw is
       // reduced to 0..32767, giving weights 16384..49151.

@@ -61,6 +61,11 @@ extern uint32_t passcrc[maxpasses];                   // fingerprint of each rec
 extern uint8_t oldhufbit[1024][320];                  // lengths the current pass codes with
 extern uint8_t besthufbit[1024][320];                 // lengths of the best pass so far
 
+// The fixed starting lengths of one block's 320 slots: complete prefix codes
+// over literals, end of block, lengths and distances, or over literals and
+// end of block alone under Huffman Only.
+void fixedlengths(int32_t *bit);
+
 // Fingerprint of the hufnum rows of oldhufbit.
 uint32_t passfingerprint();
 

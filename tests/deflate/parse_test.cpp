@@ -27,7 +27,7 @@ namespace {
 
 // The starting lengths of the passes: complete prefix codes; strategy 3
 // has literals and end of block only.
-void fixedlengths(int32_t *bit, int32_t strat) {
+void fixedtable(int32_t *bit, int32_t strat) {
   for (int32_t s = 0; s < hufslots; s++) {
     if (strat == 3) bit[s] = s <= 255 ? (s == 128 ? 9 : 8) : s == 256 ? 9 : 0;
     else bit[s] = s <= 143 ? 8 : s <= 255 ? 9 : s <= 281 ? 7 : s <= 285 ? 8 : s <= 287 ? 0 : s <= 289 ? 4 : s <= 317 ? 5 : 0;
@@ -134,7 +134,7 @@ class parse : public ::testing::Test {
     for (int32_t b = 0; b < hufnum; b++) {
       huf[b].x1 = ends[(size_t)b];
       if (bits) memcpy(huf[b].bit, bits, sizeof huf[b].bit);
-      else fixedlengths(huf[b].bit, strat);
+      else fixedtable(huf[b].bit, strat);
     }
   }
 
@@ -275,7 +275,7 @@ TEST_F(parse, ATieBetweenLiteralAndMatchGoesToTheLiteral) {
     // A complete literal/length code in units of 1/128: x, y, z 8 each,
     // end of block 1, the length code 1 or 2, the rest literals of 7 bits.
     int32_t bits[hufslots];
-    fixedlengths(bits, 0);
+    fixedtable(bits, 0);
     for (int32_t s = 0; s <= 285; s++) bits[s] = 0;
     bits['x'] = bits['y'] = bits['z'] = 4;
     bits[256] = 7;
@@ -305,7 +305,7 @@ TEST_F(parse, AForcedCutLandsAtTheFurthestCodedReach) {
     bool no258 = k >= 2;
     SCOPED_TRACE(::testing::Message() << "strategy " << strat << (no258 ? ", no code for 258" : ""));
     int32_t bits[hufslots];
-    fixedlengths(bits, 0);
+    fixedtable(bits, 0);
     if (no258) {
       bits[285] = 0;
       bits[284] = 7;   // keeps the code complete

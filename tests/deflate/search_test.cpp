@@ -19,7 +19,7 @@ using offers = std::vector<std::pair<int32_t, int32_t>>;   // (length, distance)
 
 // The starting lengths of strategies 0 to 2: complete prefix codes over
 // the literal/length and the distance alphabets.
-void fixedlengths(int32_t *bit) {
+void fixedtable(int32_t *bit) {
   for (int32_t s = 0; s < hufslots; s++)
     bit[s] = s <= 143 ? 8 : s <= 255 ? 9 : s <= 281 ? 7 : s <= 285 ? 8 : s <= 287 ? 0 : s <= 289 ? 4 : s <= 317 ? 5 : 0;
 }
@@ -32,7 +32,7 @@ void startentry(int32_t strat, const std::string &data, const int32_t *bits = nu
   strategy = strat;
   hufnum = 1;
   if (bits) memcpy(huf[0].bit, bits, sizeof huf[0].bit);
-  else fixedlengths(huf[0].bit);
+  else fixedtable(huf[0].bit);
   wlz77init();
   for (int32_t k = 0; k < wlzsiz; k++) wlz[k] = (uint8_t)stale[(size_t)k % stale.size()];
   memcpy(wlz, data.data(), data.size());
@@ -201,7 +201,7 @@ TEST(MatchSearch, XtremeFindsTheFartherCheaperDistance) {
   const std::string data = "aaabaaaabxyz";
   // Distance codes 0 to 3 cost 5 bits, code 4 (distances 5 and 6) 3 + 1.
   int32_t bits[hufslots];
-  fixedlengths(bits);
+  fixedtable(bits);
   for (int32_t c = 0; c < 30; c++) bits[hufdistslot + c] = c == 4 ? 3 : c < 28 ? 5 : 6;
 
   startentry(0, data, bits);
@@ -228,7 +228,7 @@ TEST(MatchSearch, XtremeStepsBackToShorterLengthsForACheaperCode) {
   // Distance codes 0 to 3 cost 5 bits, 4 and 5 cost 5 + 1, code 6
   // (distances 9 to 12) 2 + 2.
   int32_t bits[hufslots];
-  fixedlengths(bits);
+  fixedtable(bits);
   for (int32_t c = 0; c < 30; c++) bits[hufdistslot + c] = c == 6 ? 2 : c < 20 ? 5 : 6;
 
   startentry(0, data, bits);
