@@ -27,7 +27,8 @@ void E2E::mkdirs(const std::string &rel) {
   while (k <= rel.size()) {
     size_t e = rel.find('/', k);
     if (e == std::string::npos) e = rel.size();
-    p += "/" + rel.substr(k, e - k);
+    p += '/';
+    p.append(rel, k, e - k);
     mkdir(p.c_str(), 0777);
     k = e + 1;
   }
@@ -131,6 +132,13 @@ std::vector<std::string> E2E::names(const std::string &zip) {
   std::vector<std::string> r;
   for (auto &z : entries(zip)) r.push_back(z.name);
   return r;
+}
+
+void E2E::expectcancelled(const runresult &r, const std::string &old) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "save.zip already exists. Overwrite? (y/n)\nOperation cancelled.\n");
+  EXPECT_EQ(readfile(path("save.zip")), old);
+  EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "save.zip"}));
 }
 
 std::vector<std::string> E2E::listdir(const std::string &rel) {

@@ -48,6 +48,9 @@ class E2E : public ::testing::Test {
   std::vector<std::string> names(const std::string &zip);
   // Every name in dir, for checking that nothing was left behind.
   std::vector<std::string> listdir(const std::string &rel = ".");
+  // The overwrite question was refused: exit 1, its text, save.zip still
+  // holding old, and nothing but a.txt and save.zip in dir.
+  void expectcancelled(const runresult &r, const std::string &old);
 };
 
 // printf into a std::string.

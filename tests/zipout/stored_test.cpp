@@ -33,7 +33,7 @@ class stored : public ziptest {
 
 TEST_F(stored, EntriesAroundThePieceSize) {
   const size_t sizes[] = {0, 1, 65535, 65536, 65537, 200000};
-  for (size_t n : sizes) addentry("s" + std::to_string(n), randombytes(n, (uint32_t)n + 1));
+  for (size_t n : sizes) addentry(std::string("s").append(std::to_string(n)), randombytes(n, (uint32_t)n + 1));
   ASSERT_EQ(1, voopen(archive.c_str()));
   for (int32_t i = 0; i < numfiles; i++) {
     zfil[i].headoff = votell();
