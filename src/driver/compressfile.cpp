@@ -17,6 +17,7 @@
 
 int32_t passcnt = 0;
 int32_t lastpass = 0;
+int32_t bestleng = 0x7fffffff;
 int32_t passleng[maxpasses];
 uint32_t passcrc[maxpasses];
 uint8_t oldhufbit[1024][320];
@@ -114,6 +115,24 @@ static void restorebest() {
   lastpass = 1;
 }
 
+bool recordpass(int32_t len) {
+  if (passcnt > maxpasses - 1) return true;
+  passleng[passcnt] = len;
+  if (len < bestleng) {
+    bestleng = len;
+    memcpy(besthufbit, oldhufbit, (size_t)hufnum * 320);
+  }
+  passcrc[passcnt] = passfingerprint();
+  // The same tables give the same pass: once a pass repeats an earlier
+  // one, every pass after it would repeat the ones between.
+  int32_t k = passcnt - 1;
+  while (k >= 0 && !(passcrc[k] == passcrc[passcnt] && passleng[k] == len)) k--;
+  if (k < 0) return false;
+  if (len <= bestleng) return true;
+  restorebest();
+  return false;
+}
+
 void compressfile(int32_t i, FILE *fil) {
   if (strategy == 4) {
     zfil[i].headoff = votell();
@@ -127,7 +146,7 @@ void compressfile(int32_t i, FILE *fil) {
 
   lastpass = 0;
   passcnt = 0;
-  int32_t bestleng = 0x7fffffff;
+  bestleng = 0x7fffffff;
   const int32_t leng = zfil[i].leng;
   // What the passes have printed on the file's line after the progress
   // word, so that the line can end with the figures of the entry kept.
@@ -158,21 +177,7 @@ void compressfile(int32_t i, FILE *fil) {
       restorebest();
     }
 
-    if (!lastpass) {
-      if (passcnt > maxpasses - 1) break;
-      passleng[passcnt] = len;
-      if (len < bestleng) {
-        bestleng = len;
-        memcpy(besthufbit, oldhufbit, (size_t)hufnum * 320);
-      }
-      passcrc[passcnt] = passfingerprint();
-      int32_t k = passcnt - 1;
-      while (k >= 0 && !(passcrc[k] == passcrc[passcnt] && passleng[k] == len)) k--;
-      if (k >= 0) {
-        if (len <= bestleng) break;
-        restorebest();
-      }
-    }
+    if (!lastpass && recordpass(len)) break;
 
     fseek(fil, 0, SEEK_SET);
     voseek(zfil[i].headoff);

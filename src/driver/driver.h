@@ -56,6 +56,7 @@ constexpr int32_t maxpasses = 1024;   // passes recorded; the 1025th stands with
 
 extern int32_t passcnt;                               // current pass of the current file, from 0
 extern int32_t lastpass;                              // 1 while the final, re-creating pass runs
+extern int32_t bestleng;                              // shortest recorded pass of the current file
 extern int32_t passleng[maxpasses];                   // compressed length of each recorded pass
 extern uint32_t passcrc[maxpasses];                   // fingerprint of each recorded pass's lengths
 extern uint8_t oldhufbit[1024][320];                  // lengths the current pass codes with
@@ -68,6 +69,13 @@ void fixedlengths(int32_t *bit);
 
 // Fingerprint of the hufnum rows of oldhufbit.
 uint32_t passfingerprint();
+
+// Records the search pass just ended, of length len, which coded with the
+// lengths in oldhufbit, and decides what follows it. True: stop, this pass's
+// entry stands (the pass cap, or a repeated pass that is the best). False:
+// go on, with lastpass set to 1 and the best pass's lengths back in every
+// block when a repeated pass is longer than the best.
+bool recordpass(int32_t len);
 
 // Writes entry i from the open input fil: stored under strategy 4, else
 // block layout, starting lengths and passes until another pass cannot help;
