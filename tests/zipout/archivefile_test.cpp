@@ -12,147 +12,91 @@
 #include "testsupport.h"
 #include "ziptest.h"
 
-class archivefile : public ziptest {
- protected:
-  const std::string old = "an archive from an earlier run";
-
-  std::string message(const char *what) { return "Error: " + archive + what; }
-
-  // After a failed run: status 1, the one message, no temporary file left,
-  // the earlier archive as it was.
-  void expectnothingdestroyed(const childresult &r, const std::string &msg) {
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ(msg, r.out);
-    EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
-    EXPECT_EQ(old, readfile(archive));
-  }
-};
+using archivefile = ziptest;
+using writes = std::vector<hookedwrite>;
+static const std::string old = "an archive from an earlier run";
 
 static void putall(const std::string &s) { vowrite(s.data(), (int32_t)s.size()); }
 
 TEST_F(archivefile, FullRingIsWrittenOnceByItsLastByte) {
-  std::string data = randombytes(vobufsiz, 1);
+  std::string data = randombytes(vobufsiz, 1), a = randombytes(10, 4), b = randombytes(5, 5);
   ASSERT_EQ(1, voopen(archive.c_str()));
-  for (int32_t k = 0; k < vobufsiz - 1; k++) voputc((uint8_t)data[k]);
+  putall(data.substr(0, vobufsiz - 1));
   EXPECT_TRUE(hookwrites.empty());
-  voputc((uint8_t)data[vobufsiz - 1]);
-  ASSERT_EQ(1u, hookwrites.size());
-  EXPECT_EQ(0, hookwrites[0].off);
-  EXPECT_EQ(vobufsiz, hookwrites[0].n);
+  voputc((uint8_t)data.back());
+  EXPECT_EQ((writes{{0, vobufsiz}}), hookwrites);
   EXPECT_EQ(vobufsiz, vobufpos0);
   EXPECT_EQ(vobufsiz, vobufpos1);
+  // A seek to the current position only flushes.
+  putall(a);
+  voseek(vobufsiz + 10);
+  EXPECT_EQ((writes{{0, vobufsiz}, {vobufsiz, 10}}), hookwrites);
+  EXPECT_EQ(vobufsiz + 10, vobufpos0);
+  EXPECT_EQ(vobufsiz + 10, votell());
+  putall(b);
   voclose();
-  EXPECT_EQ(1u, hookwrites.size());
-  EXPECT_EQ(data, readfile(archive));
+  EXPECT_EQ(3u, hookwrites.size());
+  EXPECT_EQ(data + a + b, readfile(archive));
 }
 
 TEST_F(archivefile, FlushAcrossRingEndWritesInPositionOrder) {
   // Pending bytes from just below the ring size up across it, flushed by a seek.
-  std::string a = randombytes(3000, 2);
+  std::string a = randombytes(3000, 2), b = randombytes(vobufsiz, 3);
   const int32_t start = vobufsiz - 1000;
   ASSERT_EQ(1, voopen(archive.c_str()));
   voseek(start);
   putall(a);
   EXPECT_TRUE(hookwrites.empty());
   voseek(start + 3000);
-  ASSERT_EQ(2u, hookwrites.size());
-  EXPECT_EQ(start, hookwrites[0].off);
-  EXPECT_EQ(1000, hookwrites[0].n);
-  EXPECT_EQ(vobufsiz, hookwrites[1].off);
-  EXPECT_EQ(2000, hookwrites[1].n);
-
+  EXPECT_EQ((writes{{start, 1000}, {vobufsiz, 2000}}), hookwrites);
   // A full ring from an unaligned position, flushed by its last byte.
-  std::string b = randombytes(vobufsiz, 3);
   hookwrites.clear();
   voseek(5);
   putall(b);
-  ASSERT_EQ(2u, hookwrites.size());
-  EXPECT_EQ(5, hookwrites[0].off);
-  EXPECT_EQ(vobufsiz - 5, hookwrites[0].n);
-  EXPECT_EQ(vobufsiz, hookwrites[1].off);
-  EXPECT_EQ(5, hookwrites[1].n);
+  EXPECT_EQ((writes{{5, vobufsiz - 5}, {vobufsiz, 5}}), hookwrites);
   voseek(start + 3000);
   voclose();
-
   std::string want = std::string(5, '\0') + b;
-  want += a.substr(want.size() - start);
-  EXPECT_EQ(want, readfile(archive));
+  EXPECT_EQ(want + a.substr(want.size() - start), readfile(archive));
 }
 
-TEST_F(archivefile, SeekToCurrentPositionOnlyFlushes) {
-  std::string a = randombytes(10, 4), b = randombytes(5, 5);
-  ASSERT_EQ(1, voopen(archive.c_str()));
-  putall(a);
-  voseek(10);
-  ASSERT_EQ(1u, hookwrites.size());
-  EXPECT_EQ(0, hookwrites[0].off);
-  EXPECT_EQ(10, hookwrites[0].n);
-  EXPECT_EQ(10, vobufpos0);
-  EXPECT_EQ(10, votell());
-  putall(b);
-  voclose();
-  EXPECT_EQ(a + b, readfile(archive));
-}
-
-TEST_F(archivefile, RewriteShorterThanBeforeIsCutAtClose) {
-  // The first attempt is long enough that part of it is already in the file.
-  std::string a = randombytes(vobufsiz + vobufsiz / 2, 6), b = randombytes(50, 7);
-  ASSERT_EQ(1, voopen(archive.c_str()));
-  putall(a);
-  voseek(100);
-  putall(b);
-  voclose();
-  EXPECT_EQ(150, vobufpos1);
-  EXPECT_EQ(a.substr(0, 100) + b, readfile(archive));
-}
-
-TEST_F(archivefile, SeekToZeroAndCloseLeavesEmptyArchive) {
-  writefile(archive, old);
-  ASSERT_EQ(1, voopen(archive.c_str()));
-  putall(randombytes(3000, 8));
-  voseek(0);
-  voclose();
-  EXPECT_EQ(0, vobufpos1);
-  EXPECT_TRUE(fileexists(archive));
-  EXPECT_EQ("", readfile(archive));
-  EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
-}
-
-TEST_F(archivefile, EarlierArchiveIsUntouchedUntilTheRename) {
-  for (mode_t mask : {022, 077}) {
+TEST_F(archivefile, TemporaryBesideTheArchiveIsRenamedOverItAndCutAtClose) {
+  // A rewrite shorter than a first attempt that is partly in the file
+  // already; and a seek to 0 before the close, which leaves an empty archive.
+  struct { mode_t mask; size_t first; int32_t at; size_t second; } cases[] = {
+      {002, vobufsiz + vobufsiz / 2, 100, 50}, {077, 3000, 0, 0}};
+  // Without a directory, or room for the temporary's name, nothing is opened.
+  EXPECT_EQ(0, voopen((dir + "/missing/test.zip").c_str()));
+  EXPECT_EQ(0, voopen((dir + "/" + std::string(sizeof votmpnam, 'n')).c_str()));
+  EXPECT_EQ(nullptr, fatalcleanup);
+  EXPECT_TRUE(listdir(dir).empty());
+  for (auto c : cases) {
     writefile(archive, old);
-    mode_t saved = umask(mask);
-    std::string data = randombytes(2 * vobufsiz + 17, 9);
+    mode_t saved = umask(c.mask);
     int32_t opened = voopen(archive.c_str());
     umask(saved);
     ASSERT_EQ(1, opened);
-
     // The temporary file lies beside the archive.
     std::vector<std::string> names = listdir(dir);
     ASSERT_EQ(2u, names.size());
     EXPECT_EQ("test.zip", names[1]);
     EXPECT_EQ(0u, names[0].find(".vorpak")) << names[0];
     EXPECT_EQ(dir + "/" + names[0], std::string(votmpnam));
-
-    putall(data);
+    std::string a = randombytes(c.first, 6), b = randombytes(c.second, 7);
+    putall(a);
+    voseek(c.at);
     EXPECT_FALSE(hookwrites.empty());
     EXPECT_EQ(old, readfile(archive));
+    putall(b);
     voclose();
-
-    EXPECT_EQ(data, readfile(archive));
+    EXPECT_EQ(c.at + (int32_t)c.second, vobufpos1);
+    EXPECT_EQ(a.substr(0, (size_t)c.at) + b, readfile(archive));
     EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
     struct stat st;
     ASSERT_EQ(0, stat(archive.c_str(), &st));
-    EXPECT_EQ(0666 & ~mask, st.st_mode & 0777);
+    EXPECT_EQ(0666 & ~c.mask, st.st_mode & 0777);
     EXPECT_EQ(nullptr, fatalcleanup);
   }
-}
-
-TEST_F(archivefile, OpenFailsWhenNoTemporaryCanBeMade) {
-  EXPECT_EQ(0, voopen((dir + "/missing/test.zip").c_str()));
-  EXPECT_EQ(0, voopen((dir + "/" + std::string(sizeof votmpnam, 'n')).c_str()));
-  EXPECT_EQ(nullptr, fatalcleanup);
-  EXPECT_TRUE(listdir(dir).empty());
 }
 
 TEST_F(archivefile, PartialAndInterruptedWritesAreCompleted) {
@@ -171,92 +115,67 @@ TEST_F(archivefile, PartialAndInterruptedWritesAreCompleted) {
   EXPECT_GT(hookwrites.size(), data.size() / 777);
 }
 
-TEST_F(archivefile, FileSizeLimitEndsTheRun) {
-  // The limit strikes in the flush at close, and in the flush of a full ring.
-  for (int32_t size : {300000, 2 * vobufsiz}) {
-    writefile(archive, old);
+TEST_F(archivefile, FailureEndsTheRunAndDestroysNothing) {
+  const std::string unwritable = "Error: " + archive + " could not be written\n";
+  struct failcase {
+    const char *what;
+    hookfailure fail;
+    rlim_t limit;     // RLIMIT_FSIZE, 0 for none
+    int32_t start, size;
+    std::string msg;
+  };
+  const failcase cases[] = {
+      {"write", hookfailwrite, 0, 0, 5000, unwritable},
+      {"lseek", hookfaillseek, 0, 0, 5000, unwritable},
+      {"ftruncate", hookfailftruncate, 0, 0, 5000, unwritable},
+      {"close", hookfailclose, 0, 0, 5000, unwritable},
+      // The size limit strikes in the flush at close, and in the flush of a full ring.
+      {"limit at close", hookfailnone, 100000, 0, 300000, unwritable},
+      {"limit in the ring", hookfailnone, 100000, 0, 2 * vobufsiz, unwritable},
+      {"past 2 GiB", hookfailnone, 0, vomaxpos - 10, 11,
+       "Error: " + archive + " would reach 2 GiB, more than a ZIP archive without extensions can hold\n"},
+      // Last: a directory of the archive's name, which the file cannot replace.
+      {"rename", hookfailnone, 0, 0, 5000, unwritable}};
+  for (const failcase &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string keep = archive;
+    if (c.what == std::string("rename")) {
+      ASSERT_EQ(0, unlink(archive.c_str()));
+      ASSERT_EQ(0, mkdir(archive.c_str(), 0755));
+      keep += "/keep";
+    }
+    writefile(keep, old);
     childresult r = inchild([&] {
-      rlimit lim{100000, 100000};
-      setrlimit(RLIMIT_FSIZE, &lim);
-      signal(SIGXFSZ, SIG_IGN);
+      rlimit lim{c.limit, c.limit};
+      if (c.limit) setrlimit(RLIMIT_FSIZE, &lim), signal(SIGXFSZ, SIG_IGN);
       if (!voopen(archive.c_str())) _exit(3);
-      putall(randombytes((size_t)size, 12));
+      hookfail = c.fail;
+      voseek(c.start);
+      putall(randombytes((size_t)c.size, 12));
       voclose();
     });
-    expectnothingdestroyed(r, message(" could not be written\n"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(c.msg, r.out);
+    EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
+    EXPECT_EQ(old, readfile(keep));
   }
-}
-
-TEST_F(archivefile, FailedSystemCallEndsTheRun) {
-  for (hookfailure f : {hookfailwrite, hookfaillseek, hookfailftruncate, hookfailclose}) {
-    writefile(archive, old);
-    childresult r = inchild([&] {
-      if (!voopen(archive.c_str())) _exit(3);
-      hookfail = f;
-      putall(randombytes(5000, 13));
-      voclose();
-    });
-    SCOPED_TRACE(f);
-    expectnothingdestroyed(r, message(" could not be written\n"));
-  }
-}
-
-TEST_F(archivefile, FailedRenameEndsTheRun) {
-  // A directory of the archive's name cannot be replaced by a file.
-  ASSERT_EQ(0, mkdir(archive.c_str(), 0755));
-  writefile(archive + "/keep", old);
-  childresult r = inchild([&] {
-    if (!voopen(archive.c_str())) _exit(3);
-    putall(randombytes(5000, 14));
-    voclose();
-  });
-  EXPECT_EQ(1, r.status);
-  EXPECT_EQ(message(" could not be written\n"), r.out);
-  EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
-  EXPECT_EQ(old, readfile(archive + "/keep"));
 }
 
 TEST_F(archivefile, SignalWhileWritingRemovesTheTemporary) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    writefile(archive, old);
-    int ready[2];
-    ASSERT_EQ(0, pipe(ready));
-    size_t seen = 0;
-    childresult r = inchild(
-        [&] {
-          close(ready[0]);
-          if (!voopen(archive.c_str())) _exit(3);
-          putall(randombytes(5000, 15));
-          voseek(100);
-          char c = 1;
-          if (write(ready[1], &c, 1) != 1) _exit(4);
-          for (;;) pause();
-        },
-        [&](int pid) {
-          close(ready[1]);
-          char c;
-          if (read(ready[0], &c, 1) == 1) seen = listdir(dir).size();
-          kill(pid, sig);
-        });
-    close(ready[0]);
     SCOPED_TRACE(sig);
-    EXPECT_EQ(2u, seen);   // the temporary file existed while the run was writing
+    writefile(archive, old);
+    childresult r = inchild([&] {
+      if (!voopen(archive.c_str())) _exit(3);
+      putall(randombytes(5000, 15));
+      voseek(100);
+      if (listdir(dir).size() != 2) _exit(4);   // the temporary file exists while writing
+      raise(sig);
+    });
     EXPECT_EQ(128 + sig, r.status);
     EXPECT_EQ(std::vector<std::string>{"test.zip"}, listdir(dir));
     EXPECT_EQ(old, readfile(archive));
   }
-}
-
-TEST_F(archivefile, PositionPastTheLimitEndsTheRun) {
-  writefile(archive, old);
-  childresult r = inchild([&] {
-    if (!voopen(archive.c_str())) _exit(3);
-    voseek(vomaxpos - 10);
-    putall(randombytes(11, 16));
-    voclose();
-  });
-  expectnothingdestroyed(
-      r, message(" would reach 2 GiB, more than a ZIP archive without extensions can hold\n"));
 }
 
 TEST_F(archivefile, PositionAtTheLimitIsWritten) {
@@ -265,14 +184,11 @@ TEST_F(archivefile, PositionAtTheLimitIsWritten) {
   voseek(vomaxpos - 10);   // the file stays sparse below this
   putall(tail);
   voclose();
-  struct stat st;
-  ASSERT_EQ(0, stat(archive.c_str(), &st));
-  EXPECT_EQ(vomaxpos, st.st_size);
   FILE *f = fopen(archive.c_str(), "rb");
   ASSERT_NE(nullptr, f);
-  char got[10];
+  char got[11];
   ASSERT_EQ(0, fseeko(f, vomaxpos - 10, SEEK_SET));
-  ASSERT_EQ(10u, fread(got, 1, 10, f));
+  EXPECT_EQ(10u, fread(got, 1, 11, f));   // and ends right behind it
   fclose(f);
   EXPECT_EQ(tail, std::string(got, 10));
   unlink(archive.c_str());
@@ -281,13 +197,6 @@ TEST_F(archivefile, PositionAtTheLimitIsWritten) {
 TEST(byteorder, FieldsLieInMemoryLeastSignificantByteFirst) {
   uint32_t l = LSWAPIB(0x11223344u);
   uint16_t s = SSWAPIB(0xa1b2);
-  uint8_t lb[4], sb[2];
-  memcpy(lb, &l, 4);
-  memcpy(sb, &s, 2);
-  EXPECT_EQ(0x44, lb[0]);
-  EXPECT_EQ(0x33, lb[1]);
-  EXPECT_EQ(0x22, lb[2]);
-  EXPECT_EQ(0x11, lb[3]);
-  EXPECT_EQ(0xb2, sb[0]);
-  EXPECT_EQ(0xa1, sb[1]);
+  EXPECT_EQ(0, memcmp(&l, "\x44\x33\x22\x11", 4));
+  EXPECT_EQ(0, memcmp(&s, "\xb2\xa1", 2));
 }
