@@ -6,95 +6,41 @@
 #include <random>
 #include <vector>
 
-#include "deflate/deflate.h"
-#include "testsupport.h"
+#include "deflatetest.h"
 
 namespace {
 
-// Runs body with the bit writer reset at the start of a new archive file and
-// returns the bytes that reached the file.
-template <typename F>
-std::string capturebits(F body) {
-  std::string dir = maketempdir();
-  std::string path = dir + "/bits.bin";
-  std::string bytes;
-  if (voopen(path.c_str())) {
-    zipdat = 0;
-    zipbit = 0;
-    body();
-    voclose();
-    bytes = readfile(path);
-  } else {
-    ADD_FAILURE() << "cannot open " << path;
+// Fields of given widths, and what stays pending and what reached the file.
+TEST(BitWriter, FieldWidthsAndOrder) {
+  struct bcase {
+    const char *what;
+    std::vector<std::pair<int32_t, int32_t>> fields;   // (value, width)
+    uint32_t dat;
+    int32_t bit;
+    std::string bytes;
+  };
+  const bcase cases[] = {
+      {"zero width", {{0, 0}}, 0, 0, ""},
+      {"zero width after three bits", {{5, 3}, {0, 0}}, 5, 3, ""},
+      {"BFINAL 1, BTYPE 2", {{1, 1}, {2, 2}}, 5, 3, ""},
+      {"BFINAL 0, BTYPE 2", {{0, 1}, {2, 2}}, 4, 3, ""},
+      // Byte 0: the 7 bits, then bit 0 of the field (0); byte 1: field bits
+      // 1..8; the field's top 6 bits stay.
+      {"15 bits on 7 pending", {{0x55, 7}, {0x1234, 15}}, 0x1234u >> 9, 6, std::string("\x55\x1a", 2)},
+      // 0x2b | 0x1abcdef << 7 = 0xd5e6f7ab, least significant byte first.
+      {"25 bits on 7 pending", {{0x2b, 7}, {0x1abcdef, 25}}, 0, 0, "\xab\xf7\xe6\xd5"},
+      {"padding to a byte", {{0x1d, 5}, {0, 3}}, 0, 0, "\x1d"},
+  };
+  for (const bcase &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string b = capturebits([&] {
+      for (auto [v, n] : c.fields) fputbits(v, n);
+      EXPECT_EQ(zipdat, c.dat);
+      EXPECT_EQ(zipbit, c.bit);
+      EXPECT_EQ(votell(), (int32_t)c.bytes.size());
+    });
+    EXPECT_EQ(b, c.bytes);
   }
-  removetree(dir);
-  return bytes;
-}
-
-TEST(BitWriter, ZeroWidthFieldChangesNothing) {
-  std::string b = capturebits([] {
-    fputbits(0, 0);
-    EXPECT_EQ(zipbit, 0);
-    EXPECT_EQ(zipdat, 0u);
-    fputbits(5, 3);
-    fputbits(0, 0);
-    EXPECT_EQ(zipbit, 3);
-    EXPECT_EQ(zipdat, 5u);
-    EXPECT_EQ(votell(), 0);
-  });
-  EXPECT_TRUE(b.empty());
-}
-
-TEST(BitWriter, BlockStartFieldsPendLowBitFirst) {
-  capturebits([] {
-    fputbits(1, 1);   // BFINAL
-    fputbits(2, 2);   // BTYPE 2
-    EXPECT_EQ(zipdat, 5u);   // bits 1, 0, 1
-    EXPECT_EQ(zipbit, 3);
-    EXPECT_EQ(votell(), 0);
-  });
-  capturebits([] {
-    fputbits(0, 1);
-    fputbits(2, 2);
-    EXPECT_EQ(zipdat, 4u);
-    EXPECT_EQ(zipbit, 3);
-  });
-}
-
-TEST(BitWriter, FifteenBitsOnSevenPendingCompleteTwoBytes) {
-  std::string b = capturebits([] {
-    fputbits(0x55, 7);
-    fputbits(0x1234, 15);
-    EXPECT_EQ(zipbit, 6);
-    EXPECT_EQ(zipdat, 0x1234u >> 9);   // the field's top 6 bits
-    EXPECT_EQ(votell(), 2);
-  });
-  // Byte 0: the 7 bits, then bit 0 of the field (0); byte 1: field bits 1..8.
-  EXPECT_EQ(b, std::string("\x55\x1a", 2));
-}
-
-TEST(BitWriter, TwentyFiveBitsOnSevenPendingFillFourBytes) {
-  std::string b = capturebits([] {
-    fputbits(0x2b, 7);
-    fputbits(0x1abcdef, 25);
-    EXPECT_EQ(zipbit, 0);
-    EXPECT_EQ(zipdat, 0u);
-    EXPECT_EQ(votell(), 4);
-  });
-  // 0x2b | 0x1abcdef << 7 = 0xd5e6f7ab, least significant byte first.
-  EXPECT_EQ(b, std::string("\xab\xf7\xe6\xd5", 4));
-}
-
-TEST(BitWriter, ClosingPadsWithZerosToAByte) {
-  std::string b = capturebits([] {
-    fputbits(0x1d, 5);
-    fputbits(0, (-zipbit) & 7);
-    EXPECT_EQ(zipbit, 0);
-    EXPECT_EQ(votell(), 1);
-    fputbits(0, (-zipbit) & 7);   // already aligned: nothing more
-    EXPECT_EQ(votell(), 1);
-  });
-  EXPECT_EQ(b, std::string("\x1d", 1));
 }
 
 TEST(BitWriter, RandomFieldsPackLikeAnLsbFirstBitList) {

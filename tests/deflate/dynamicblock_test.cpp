@@ -7,9 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "deflate/deflate.h"
+#include "deflatetest.h"
 #include "driver/driver.h"
-#include "testsupport.h"
 
 namespace {
 
@@ -18,56 +17,47 @@ struct token {
 };
 
 // Writes the tokens of each block as a dynamic block whose codes come from
-// the block's own counts, into a new file; returns the file's bytes.
-std::string writeblocks(const std::vector<std::vector<token>> &blocks) {
-  std::string dir = maketempdir();
-  std::string path = dir + "/blocks.bin";
-  std::string bytes;
-  if (!voopen(path.c_str())) {
-    ADD_FAILURE() << "cannot open " << path;
-    removetree(dir);
-    return bytes;
-  }
-  zipdat = 0;
-  zipbit = 0;
-  for (size_t b = 0; b < blocks.size(); b++) {
-    int32_t frq[hufslots] = {}, bit[hufslots] = {}, sym[hufslots] = {};
-    for (const token &t : blocks[b]) {
-      if (t.l == 1) {
-        frq[t.d]++;
-      } else {
-        frq[huflind[t.l - 3] + 227]++;
-        frq[hufdistslot + hufdind[t.d - 1]]++;
+// the block's own counts, has zlib inflate the stream and compares with data.
+void expectinflates(const std::vector<std::vector<token>> &blocks, const std::string &data) {
+  std::string bytes = capturebits([&] {
+    for (size_t b = 0; b < blocks.size(); b++) {
+      int32_t frq[hufslots] = {}, bit[hufslots] = {}, sym[hufslots] = {};
+      for (const token &t : blocks[b]) {
+        if (t.l == 1) {
+          frq[t.d]++;
+        } else {
+          frq[huflind[t.l - 3] + 227]++;
+          frq[hufdistslot + hufdind[t.d - 1]]++;
+        }
       }
-    }
-    frq[256] = 1;
-    hufrq2bit(frq, 286, bit, 16);
-    hufrq2bit(frq + hufdistslot, 30, bit + hufdistslot, 16);
-    hufgensym(bit, 286, sym);
-    hufgensym(bit + hufdistslot, 30, sym + hufdistslot);
-
-    fputbits(b + 1 == blocks.size() ? 1 : 0, 1);
-    fputbits(2, 2);
-    storehuftables(bit);
-    for (const token &t : blocks[b]) {
-      if (t.l == 1) {
-        fputbits(sym[t.d], bit[t.d]);
-        continue;
+      frq[256] = 1;
+      hufrq2bit(frq, 286, bit, 16);
+      hufrq2bit(frq + hufdistslot, 30, bit + hufdistslot, 16);
+      hufgensym(bit, 286, sym);
+      hufgensym(bit + hufdistslot, 30, sym + hufdistslot);
+      fputbits(b + 1 == blocks.size() ? 1 : 0, 1);
+      fputbits(2, 2);
+      storehuftables(bit);
+      auto put = [&](int32_t slot, int32_t row, int32_t value) {
+        fputbits(sym[slot], bit[slot]);
+        fputbits(value - hxbit[row][1], hxbit[row][0]);
+      };
+      for (const token &t : blocks[b]) {
+        if (t.l == 1) {
+          fputbits(sym[t.d], bit[t.d]);
+        } else {
+          put(huflind[t.l - 3] + 227, huflind[t.l - 3], t.l);
+          put(hufdistslot + hufdind[t.d - 1], hufdind[t.d - 1], t.d);
+        }
       }
-      int32_t row = huflind[t.l - 3];
-      fputbits(sym[row + 227], bit[row + 227]);
-      fputbits(t.l - hxbit[row][1], hxbit[row][0]);
-      row = hufdind[t.d - 1];
-      fputbits(sym[hufdistslot + row], bit[hufdistslot + row]);
-      fputbits(t.d - hxbit[row][1], hxbit[row][0]);
+      fputbits(sym[256], bit[256]);
     }
-    fputbits(sym[256], bit[256]);
-  }
-  fputbits(0, (-zipbit) & 7);
-  voclose();
-  bytes = readfile(path);
-  removetree(dir);
-  return bytes;
+    fputbits(0, (-zipbit) & 7);
+  });
+  bool ok = false;
+  std::string out = inflateraw(bytes, &ok);
+  EXPECT_TRUE(ok) << "zlib rejects the stream";
+  EXPECT_TRUE(out == data) << "zlib inflates other data";
 }
 
 std::vector<token> literals(const std::string &data) {
@@ -76,75 +66,62 @@ std::vector<token> literals(const std::string &data) {
   return v;
 }
 
-void expectinflates(const std::vector<std::string> &blockdata) {
-  std::vector<std::vector<token>> blocks;
-  std::string all;
-  for (const std::string &d : blockdata) {
-    blocks.push_back(literals(d));
-    all += d;
-  }
-  bool ok = false;
-  std::string out = inflateraw(writeblocks(blocks), &ok);
-  EXPECT_TRUE(ok) << "zlib rejects the stream";
-  EXPECT_TRUE(out == all) << "zlib inflates other data";
-}
-
 // Bytes whose counts halve from value to value: deep optimal codes that the
 // 15-bit limit has to flatten.
 std::string skewedbytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::string s;
   for (int32_t c = 0; c < 256; c++) s += (char)c;
-  while (s.size() < n) {
-    uint32_t r = rng() | 0x80000000u;
-    s += (char)std::countr_zero(r);
-  }
+  while (s.size() < n) s += (char)std::countr_zero(rng() | 0x80000000u);
   return s;
 }
 
 class DynamicBlock : public ::testing::Test {
  protected:
-  void SetUp() override {
-    initcodetables();
-    savedfix = fixzlib121;
-    fixzlib121 = 0;
-  }
-  void TearDown() override { fixzlib121 = savedfix; }
-  int32_t savedfix = 0;
+  void SetUp() override { initcodetables(); }
+  void TearDown() override { resetsettings(); }
 };
 
+// Blocks of literals, each block with its own codes.
 TEST_F(DynamicBlock, LiteralBlocksInflate) {
-  expectinflates({randombytes(50000, 1)});
-  expectinflates({textbytes(30000, 3)});
-  expectinflates({randombytes(1, 2)});
-  expectinflates({std::string(1000, 'a')});   // one byte value and end of block
-  expectinflates({""});                        // end of block alone: a single 1-bit code
-}
-
-TEST_F(DynamicBlock, SkewedLiteralsGetLimitedCodes) {
-  std::string data = skewedbytes(400000, 4);
-  // The limit really applies: the counts span more than 2^15.
-  int32_t frq[256] = {};
-  for (unsigned char c : data) frq[c]++;
+  std::string skewed = skewedbytes(400000, 4);
+  int32_t frq[256] = {};   // the limit really applies: the counts span more than 2^15
+  for (unsigned char c : skewed) frq[c]++;
   ASSERT_GT(frq[0], 1 << 16);
   ASSERT_EQ(frq[255], 1);
-  expectinflates({data});
+  struct lcase {
+    const char *what;
+    std::vector<std::string> blocks;
+    int32_t fix;
+  };
+  const lcase cases[] = {
+      {"random", {randombytes(50000, 1)}, 0},
+      {"text", {textbytes(30000, 3)}, 0},
+      {"one byte", {randombytes(1, 2)}, 0},
+      {"one value and end of block", {std::string(1000, 'a')}, 0},
+      {"end of block alone: a single 1-bit code", {""}, 0},
+      {"skewed", {skewed}, 0},
+      {"several blocks", {textbytes(5000, 5), randombytes(3000, 6), "", std::string(700, '\0'), skewedbytes(20000, 7)}, 0},
+      // Distance code 0 gets a length although no match uses it.
+      {"fixzlib121", {textbytes(4000, 8), randombytes(100, 9)}, 1},
+  };
+  for (const lcase &c : cases) {
+    SCOPED_TRACE(c.what);
+    fixzlib121 = c.fix;
+    std::vector<std::vector<token>> blocks;
+    std::string all;
+    for (const std::string &d : c.blocks) {
+      blocks.push_back(literals(d));
+      all += d;
+    }
+    expectinflates(blocks, all);
+  }
 }
 
-TEST_F(DynamicBlock, SeveralBlocksWithTheirOwnCodes) {
-  expectinflates({textbytes(5000, 5), randombytes(3000, 6), "", std::string(700, '\0'), skewedbytes(20000, 7)});
-}
-
-TEST_F(DynamicBlock, EmptyDistanceCodeForOldZlib) {
-  // With fixzlib121 distance code 0 gets a length although no match uses it.
-  fixzlib121 = 1;
-  expectinflates({textbytes(4000, 8), randombytes(100, 9)});
-}
-
+// After 40000 random bytes, every length 3..258 once, at distances that hit
+// both ends of every distance code (powers of two and their neighbours, the
+// halfway points and their neighbours).
 TEST_F(DynamicBlock, MatchesOfEveryLengthAndDistanceCode) {
-  // After 40000 random bytes, every length 3..258 once, at distances that
-  // hit both ends of every distance code (powers of two and their
-  // neighbours, the halfway points and their neighbours).
   std::string data = randombytes(40000, 10);
   std::vector<token> toks = literals(data);
   std::vector<int32_t> dists;
@@ -152,24 +129,18 @@ TEST_F(DynamicBlock, MatchesOfEveryLengthAndDistanceCode) {
   for (int32_t p = 8; p <= 32768; p *= 2)
     for (int32_t d : {p - 1, p, p + 1, p + p / 2 - 1, p + p / 2, p + p / 2 + 1})
       if (d <= 32768) dists.push_back(d);
+  auto match = [&](int32_t l, int32_t d) {
+    toks.push_back({l, d});
+    for (int32_t k = 0; k < l; k++) data += data[data.size() - d];
+  };
   size_t di = 0;
   for (int32_t l = 3; l <= 258; l++) {
-    for (int32_t rep = 0; rep < (l >= 255 ? 4 : 1); rep++) {
-      int32_t d = dists[di++ % dists.size()];
-      toks.push_back({l, d});
-      for (int32_t k = 0; k < l; k++) data += data[data.size() - d];
-    }
+    for (int32_t rep = 0; rep < (l >= 255 ? 4 : 1); rep++) match(l, dists[di++ % dists.size()]);
     toks.push_back({1, l & 255});
     data += (char)(l & 255);
   }
-  for (int32_t d : dists) {   // every distance at least once
-    toks.push_back({3, d});
-    for (int32_t k = 0; k < 3; k++) data += data[data.size() - d];
-  }
-  bool ok = false;
-  std::string out = inflateraw(writeblocks({toks}), &ok);
-  EXPECT_TRUE(ok) << "zlib rejects the stream";
-  EXPECT_TRUE(out == data) << "zlib inflates other data";
+  for (int32_t d : dists) match(3, d);   // every distance at least once
+  expectinflates({toks}, data);
 }
 
 }  // namespace

@@ -9,20 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "deflate/deflate.h"
+#include "deflatetest.h"
 #include "driver/driver.h"
-#include "testsupport.h"
 
 namespace {
 
 using offers = std::vector<std::pair<int32_t, int32_t>>;   // (length, distance)
-
-// The starting lengths of strategies 0 to 2: complete prefix codes over
-// the literal/length and the distance alphabets.
-void fixedtable(int32_t *bit) {
-  for (int32_t s = 0; s < hufslots; s++)
-    bit[s] = s <= 143 ? 8 : s <= 255 ? 9 : s <= 281 ? 7 : s <= 285 ? 8 : s <= 287 ? 0 : s <= 289 ? 4 : s <= 317 ? 5 : 0;
-}
 
 // A new entry holding data under the given strategy, one block coded with
 // the fixed lengths or with bits. The window outside the data holds stale
@@ -117,27 +109,18 @@ TEST(MatchSearch, TheWindowReachesExactly32768Back) {
     }
 }
 
-TEST(MatchSearch, PositionZeroOffersNothing) {
-  // The stale window before the data holds the same bytes, so only the
-  // distance reaching before the entry's start can keep them out.
-  for (int32_t strat : {0, 1, 2}) {
-    SCOPED_TRACE(strat);
-    startentry(strat, std::string(600, 'a'), nullptr, "a");
-    EXPECT_EQ(offers{}, searchat(0));
-    EXPECT_EQ(lengthsat(1, 3, 258), searchat(1));
-  }
-}
-
 // ---- Runs and periodic data ----------------------------------------------
 
 // A run is counted by its byte value as an unsigned number: values of 128 and
-// more behave like any other, and 0 like any other at the entry's start.
+// more behave like any other, and 0 like any other at the entry's start. The
+// stale window before the data holds the same byte, so only the distance
+// reaching before the entry's start keeps position 0 from matching it.
 TEST(MatchSearch, RunsCountAlikeForEveryByteValue) {
   const int32_t n = 1000;
-  for (int32_t strat : {0, 1})
+  for (int32_t strat : {0, 1, 2})
     for (int v : {0x00, 0x41, 0xe5, 0xff}) {
       SCOPED_TRACE(::testing::Message() << "strategy " << strat << ", byte " << v);
-      startentry(strat, std::string(n, (char)v));
+      startentry(strat, std::string(n, (char)v), nullptr, std::string(1, (char)v));
       for (int32_t p = 0; p < n; p++) {
         offers want = p == 0 ? offers{} : lengthsat(1, 3, std::min(258, n - p));
         ASSERT_EQ(want, searchat(p)) << "position " << p;
@@ -149,25 +132,25 @@ TEST(MatchSearch, RunsCountAlikeForEveryByteValue) {
 
 // a, b, c over and over: the nearest occurrence is 3 back for every length.
 // Every list from position 4 on is the tail of the one before, so the list
-// store holds a single copy of 256 entries.
-TEST(MatchSearch, PeriodThreeOffersDistanceThreeForEveryLength) {
-  const int32_t n = 3000;
-  std::string data;
-  for (int32_t k = 0; k < n; k++) data += "abc"[k % 3];
-  for (int32_t strat : {0, 1, 2}) {
-    SCOPED_TRACE(strat);
-    startentry(strat, data, nullptr, "abc");
-    for (int32_t p = 0; p < n; p++) {
-      offers want = p < 3 ? offers{} : lengthsat(3, 3, std::min(258, n - p));
-      ASSERT_EQ(want, searchat(p)) << "position " << p;
-      if (p < 3) continue;
-      ASSERT_EQ(256, patplc) << "position " << p;
-      if (p + 260 <= n) {
-        ASSERT_EQ(256, pat10[p]) << "position " << p;
-        ASSERT_EQ(0, pat0[p]) << "position " << p;
+// store holds a single copy. The window beyond the data continues the
+// pattern (bytes of an earlier entry or pass); they must not lengthen a
+// match, also when the data ends within the first 258 bytes.
+TEST(MatchSearch, PeriodThreeOffersDistanceThreeUpToTheEndOfTheData) {
+  for (int32_t n : {12, 3000})
+    for (int32_t strat : {0, 1, 2}) {
+      SCOPED_TRACE(::testing::Message() << n << " bytes, strategy " << strat);
+      std::string data;
+      for (int32_t k = 0; k < n; k++) data += "abc"[k % 3];
+      startentry(strat, data, nullptr, "abc");
+      for (int32_t p = 0; p < n; p++) {
+        offers want = p < 3 ? offers{} : lengthsat(3, 3, std::min(258, n - p));
+        ASSERT_EQ(want, searchat(p)) << "position " << p;
+        if (want.empty()) continue;
+        ASSERT_EQ(std::min(256, n - 5), patplc) << "position " << p;
+        ASSERT_EQ((int32_t)want.size(), pat10[p]) << "position " << p;
+        ASSERT_TRUE(p + 260 > n || pat0[p] == 0) << "position " << p;
       }
     }
-  }
 }
 
 // ---- Hash chains -----------------------------------------------------------
@@ -195,67 +178,34 @@ TEST(MatchSearch, AHashCollisionCostsNoOffer) {
 
 // ---- Cheaper farther distances -------------------------------------------
 
-// At position 5 of "aaab aaaab": the three bytes there recur 1 back and 5
+// Xtreme looks past the nearest distance for a farther one with a cheaper
+// code. At position 5 of "aaab aaaab" the three bytes recur 1 back and 5
 // back, and nowhere between; only the copy 5 back goes on to a fourth byte.
+// At position 12 of the second the bytes recur 2 back for 4 bytes and 10 back
+// for 5: the cheaper code of distance 10 shows only when the copy 2 back stops
+// at length 4, and Xtreme then steps back to length 3.
 TEST(MatchSearch, XtremeFindsTheFartherCheaperDistance) {
-  const std::string data = "aaabaaaabxyz";
-  // Distance codes 0 to 3 cost 5 bits, code 4 (distances 5 and 6) 3 + 1.
-  int32_t bits[hufslots];
-  fixedtable(bits);
-  for (int32_t c = 0; c < 30; c++) bits[hufdistslot + c] = c == 4 ? 3 : c < 28 ? 5 : 6;
-
-  startentry(0, data, bits);
-  ASSERT_EQ(bitot[0], bitot[3]);
-  ASSERT_GT(bitot[0], bitot[4]);
-  searchrange(0, 5);
-  EXPECT_EQ((offers{{3, 5}, {4, 5}}), searchat(5));
-
-  startentry(1, data, bits);
-  searchrange(0, 5);
-  EXPECT_EQ((offers{{3, 1}, {4, 5}}), searchat(5));
-
+  struct xcase {
+    std::string data;
+    int32_t p, cheap, cheapbits, dearfrom;   // distance code cheap costs cheapbits, codes from dearfrom 6, else 5
+    offers xtreme, others;
+  };
+  const xcase cases[] = {
+      {"aaabaaaabxyz", 5, 4, 3, 28, {{3, 5}, {4, 5}}, {{3, 1}, {4, 5}}},
+      {"qqxyxyzrstxyxyxyzkkk", 12, 6, 2, 20, {{3, 10}, {4, 10}, {5, 10}}, {{3, 2}, {4, 2}, {5, 10}}},
+  };
+  for (const xcase &c : cases)
+    for (int32_t strat : {0, 1}) {
+      SCOPED_TRACE(::testing::Message() << c.data << ", strategy " << strat);
+      int32_t bits[hufslots];
+      fixedtable(bits);
+      for (int32_t k = 0; k < 30; k++) bits[hufdistslot + k] = k == c.cheap ? c.cheapbits : k < c.dearfrom ? 5 : 6;
+      startentry(strat, c.data, bits);
+      searchrange(0, c.p);
+      EXPECT_EQ(strat == 0 ? c.xtreme : c.others, searchat(c.p));
+    }
   // With the fixed lengths the farther code is dearer: Xtreme keeps the near one.
-  startentry(0, data);
+  startentry(0, cases[0].data);
   searchrange(0, 5);
-  EXPECT_EQ((offers{{3, 1}, {4, 5}}), searchat(5));
-}
-
-// At position 12 the bytes recur 2 back for 4 bytes and 10 back for 5, at
-// no other distance. The cheaper code of distance 10 shows only when the
-// copy 2 back stops at length 4; Xtreme then goes back to length 3.
-TEST(MatchSearch, XtremeStepsBackToShorterLengthsForACheaperCode) {
-  const std::string data = "qqxyxyzrstxyxyxyzkkk";
-  // Distance codes 0 to 3 cost 5 bits, 4 and 5 cost 5 + 1, code 6
-  // (distances 9 to 12) 2 + 2.
-  int32_t bits[hufslots];
-  fixedtable(bits);
-  for (int32_t c = 0; c < 30; c++) bits[hufdistslot + c] = c == 6 ? 2 : c < 20 ? 5 : 6;
-
-  startentry(0, data, bits);
-  ASSERT_GT(bitot[1], bitot[6]);
-  searchrange(0, 12);
-  EXPECT_EQ((offers{{3, 10}, {4, 10}, {5, 10}}), searchat(12));
-
-  startentry(1, data, bits);
-  searchrange(0, 12);
-  EXPECT_EQ((offers{{3, 2}, {4, 2}, {5, 10}}), searchat(12));
-}
-
-// ---- The end of the data -----------------------------------------------
-
-// The window beyond the data continues the pattern (bytes of an earlier
-// entry or pass); they must not lengthen a match.
-TEST(MatchSearch, BytesBeyondTheDataMatchNothing) {
-  const std::string data = "abcabcabcabc";
-  for (int32_t strat : {0, 1, 2}) {
-    SCOPED_TRACE(strat);
-    startentry(strat, data, nullptr, "abc");
-    searchrange(0, 3);
-    EXPECT_EQ(lengthsat(3, 3, 9), searchat(3));
-    EXPECT_EQ(7, pat10[3]);
-    searchrange(4, 9);
-    EXPECT_EQ(lengthsat(3, 3, 3), searchat(9));
-    EXPECT_EQ(offers{}, searchat(10));   // fewer than three bytes left
-    EXPECT_EQ(offers{}, searchat(11));
-  }
+  EXPECT_EQ(cases[0].others, searchat(5));
 }
