@@ -23,7 +23,7 @@ class E2E : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Writes dir/rel, creating the directories on the way.
+  // Files, directories and links below dir, made with their parents.
   void put(const std::string &rel, const std::string &data);
   void mkdirs(const std::string &rel);
   void symlinkto(const std::string &rel, const std::string &target);
@@ -37,43 +37,37 @@ class E2E : public ::testing::Test {
   // order, with these contents: unzip -t, Python's zipfile, zlib's inflate of
   // every deflated entry, and bsdtar and 7-Zip where installed.
   void checkall(const std::string &zip, const namedata &entries);
-  // The same where the order is the directory's listing order: the entries
-  // must be these, in any order.
+  // The same where the order is the directory's listing order.
   void checkset(const std::string &zip, const std::map<std::string, std::string> &entries);
 
-  // The archive's entries as its central directory and local headers give
-  // them; fails the test when the records cannot be read.
+  // The archive's entries; fails the test when its records cannot be read.
   std::vector<zipentry> entries(const std::string &zip);
-  // Names in the order of the central directory.
   std::vector<std::string> names(const std::string &zip);
-  // Every name in dir, for checking that nothing was left behind.
+  // Every name in dir/rel, sorted, for checking that nothing was left behind.
   std::vector<std::string> listdir(const std::string &rel = ".");
   // The overwrite question was refused: exit 1, its text, save.zip still
   // holding old, and nothing but a.txt and save.zip in dir.
   void expectcancelled(const runresult &r, const std::string &old);
 };
 
-// printf into a std::string.
+// Whether a reader is installed; one that is not is reported once per run.
+bool havetool(const std::string &tool);
+std::string shq(const std::string &s);   // quoted for the shell
 std::string fmt(const char *f, ...) __attribute__((format(printf, 1, 2)));
 
 // Console text as a terminal shows it: one string per line, each backspace
 // moving the cursor one column left so that what follows overwrites.
 std::vector<std::string> rendered(const std::string &out);
-
 // Console text split at line ends, the pieces kept raw (backspaces and all);
 // a text that ends with "\n" gives an empty last piece.
 std::vector<std::string> rawlines(const std::string &out);
 
-// The figures of an entry's line: "%9d/%9d bytes (%2d%c)" with the ratio
-// 100 - compressed * 100 / original (0 for an empty file).
+// The figures of an entry's line, "%9d/%9d bytes (%2d%c)", with the ratio
+// 100 - compressed * 100 / original (0 for an empty file); the text of a
+// stored entry; the totals line without its line end.
 std::string figures(int64_t compressed, int64_t original);
-
-// The text of a stored entry on its line.
 std::string storedtext(int64_t leng);
-
-// The totals line, without its line end.
 std::string totalsline(int64_t archive, int64_t input);
-
 // The size of an archive of stored entries, from the ZIP record layouts:
 // local header 30 + name + data, central header 46 + name, end record 22.
 int64_t storedarchivesize(const namedata &entries);

@@ -13,7 +13,6 @@ class OverwritePrompt : public E2E {
     put("a.txt", "abcabcabc");
     put("save.zip", old);
   }
-  void expectcancelled(const runresult &r) { E2E::expectcancelled(r, old); }
   void expectreplaced(const runresult &r, bool asked) {
     EXPECT_EQ(r.status, 0) << r.out;
     std::string head = asked ? "save.zip already exists. Overwrite? (y/n)\nCreating ZIP: save.zip\n"
@@ -24,79 +23,43 @@ class OverwritePrompt : public E2E {
   }
 };
 
-TEST_F(OverwritePrompt, NoRefuses) { expectcancelled(runwithinput({"-s4", "save", "a.txt"}, "n")); }
-
-TEST_F(OverwritePrompt, UpperCaseNoRefuses) { expectcancelled(runwithinput({"-s4", "save", "a.txt"}, "N")); }
-
-TEST_F(OverwritePrompt, EscapeRefuses) { expectcancelled(runwithinput({"-s4", "save", "a.txt"}, "\x1b")); }
-
-TEST_F(OverwritePrompt, YesReplaces) { expectreplaced(runwithinput({"-s4", "save", "a.txt"}, "y"), true); }
-
-TEST_F(OverwritePrompt, UpperCaseYesReplaces) {
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, "Y"), true);
-}
-
-TEST_F(OverwritePrompt, EmptyInputRefuses) {
-  expectcancelled(run({"-s4", "save", "a.txt"}));   // standard input is /dev/null
-}
-
-TEST_F(OverwritePrompt, InputWithoutAnAnswerRefusesAtItsEnd) {
-  expectcancelled(runwithinput({"-s4", "save", "a.txt"}, "x?\n\r 1"));
-}
-
-TEST_F(OverwritePrompt, OtherKeysAreSkippedSilently) {
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, "xy"), true);
-  put("save.zip", old);
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, "\n\r q7y"), true);
-}
-
-TEST_F(OverwritePrompt, FirstAnswerKeyDecides) {
-  expectcancelled(runwithinput({"-s4", "save", "a.txt"}, "xny"));
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, "xyn"), true);
-}
-
-TEST_F(OverwritePrompt, KeyAfterAZeroIsOnlyTestedForYes) {
-  // A 0 stands for a two-byte key: the byte after it is its second half,
-  // which can mean yes but not no, so the "n" here is passed over.
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, std::string("\0ny", 3)), true);
-  put("save.zip", old);
-  expectreplaced(runwithinput({"-s4", "save", "a.txt"}, std::string("\0y", 2)), true);
-  put("save.zip", old);
-  expectcancelled(runwithinput({"-s4", "save", "a.txt"}, std::string("\0", 1)));
+TEST_F(OverwritePrompt, KeysRead) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"n", false}, {"N", false}, {"\x1b", false}, {"y", true}, {"Y", true},
+      {"", false},                  // no input at all
+      {"x?\n\r 1", false},          // the input runs out without an answer
+      {"xy", true}, {"\n\r q7y", true},   // other keys are skipped silently
+      {"xny", false}, {"xyn", true},      // the first answer key decides
+      // A 0 stands for a two-byte key: the byte after it is its second half,
+      // which can mean yes but not no, so the "n" here is passed over.
+      {std::string("\0ny", 3), true}, {std::string("\0y", 2), true}, {std::string("\0", 1), false},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.first));
+    put("save.zip", old);
+    runresult r = runwithinput({"-s4", "save", "a.txt"}, c.first);
+    if (c.second) {
+      expectreplaced(r, true);
+    } else {
+      expectcancelled(r, old);
+    }
+  }
 }
 
 TEST_F(OverwritePrompt, YesOptionDoesNotAsk) {
   expectreplaced(runwithinput({"-y", "-s4", "save", "a.txt"}, "n"), false);
 }
 
-TEST_F(OverwritePrompt, QuietDoesNotAsk) {
-  runresult r = run({"-q", "-s4", "save", "a.txt"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  checkall("save.zip", {{"a.txt", "abcabcabc"}});
-}
-
-TEST_F(OverwritePrompt, NoArchiveNoQuestion) {
-  put("other.txt", "x");
-  runresult r = run({"-s4", "new", "a.txt"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Creating ZIP: new.zip\n", 0), 0u) << r.out;
-  checkall("new.zip", {{"a.txt", "abcabcabc"}});
-}
-
-TEST_F(OverwritePrompt, QuestionNamesTheCompletedName) {
+TEST_F(OverwritePrompt, QuestionAndRunNameTheCompletedName) {
   put("SAVE.ZIP", old);
   runresult r = runwithinput({"-s4", "SAVE", "a.txt"}, "n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "SAVE.ZIP already exists. Overwrite? (y/n)\nOperation cancelled.\n");
   EXPECT_EQ(readfile(path("SAVE.ZIP")), old);
-}
-
-TEST_F(OverwritePrompt, NothingSelectedEndsBeforeTheQuestion) {
-  runresult r = runwithinput({"save", "*.none"}, "y");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "No files found\n");
-  EXPECT_EQ(readfile(path("save.zip")), old);
+  r = runwithinput({"-s4", "SAVE", "a.txt"}, "y");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("SAVE.ZIP already exists. Overwrite? (y/n)\nCreating ZIP: SAVE.ZIP\n", 0), 0u) << r.out;
+  checkall("SAVE.ZIP", {{"a.txt", "abcabcabc"}});
 }
 
 }  // namespace
