@@ -72,34 +72,24 @@ TEST_F(PassHistory, NewTablesGoOnAndTheShortestIsRemembered) {
   EXPECT_TRUE(blocksheld(999));
 }
 
-// The repeated pass is the shortest: its entry stands, no pass follows.
-TEST_F(PassHistory, ARepeatOfTheBestPassStops) {
-  EXPECT_FALSE(pass(1, 100));
-  EXPECT_FALSE(pass(2, 90));
-  EXPECT_FALSE(pass(3, 95));
-  EXPECT_TRUE(pass(2, 90));
-  EXPECT_EQ(0, lastpass);
-  EXPECT_EQ(3, passcnt);
-}
-
-// A repeat that ties with the best also stops on the current pass.
-TEST_F(PassHistory, ARepeatAsShortAsTheBestStops) {
-  EXPECT_FALSE(pass(1, 90));
-  EXPECT_FALSE(pass(2, 90));
-  EXPECT_TRUE(pass(1, 90));
-  EXPECT_EQ(0, lastpass);
-}
-
-// The repeated pass is longer than the best: one final pass follows, with
-// the best pass's tables in every block.
-TEST_F(PassHistory, ARepeatOfALongerPassRecreatesTheBest) {
-  EXPECT_FALSE(pass(1, 100));
-  EXPECT_FALSE(pass(2, 90));
-  EXPECT_FALSE(pass(3, 95));
-  EXPECT_FALSE(pass(1, 100));
-  EXPECT_EQ(1, lastpass);
-  EXPECT_TRUE(blocksheld(2));
-  EXPECT_EQ(90, bestleng);
+// A repeat of the shortest pass, or one as short, stops: its entry stands
+// and no pass follows. A repeat of a longer pass lets one final pass
+// follow, with the best pass's tables in every block.
+TEST_F(PassHistory, ARepeatStopsOrRecreatesTheBest) {
+  struct repeat { int32_t table, len; bool stops; };
+  for (repeat r : {repeat{2, 90, true}, repeat{4, 90, true}, repeat{1, 100, false}}) {
+    SCOPED_TRACE(r.table);
+    SetUp();
+    EXPECT_FALSE(pass(1, 100));
+    EXPECT_FALSE(pass(2, 90));
+    EXPECT_FALSE(pass(3, 95));
+    EXPECT_FALSE(pass(4, 90));
+    EXPECT_EQ(r.stops, pass(r.table, r.len));
+    EXPECT_EQ(r.stops ? 0 : 1, lastpass);
+    EXPECT_EQ(90, bestleng);
+    EXPECT_TRUE(bestis(2));
+    EXPECT_TRUE(blocksheld(r.stops ? 999 : 2));
+  }
 }
 
 // A repeat needs both the same tables and the same length.
