@@ -24,6 +24,14 @@ constexpr int32_t zipendsiz = 22;
 // Version 2.0 in both version fields; the high byte 0 of "made by" says the
 // attributes follow MS-DOS conventions, which is what attr holds.
 constexpr uint16_t zipversion = 20;
+// An entry with a UTF-8 name says "made by Unix" instead (high byte 3):
+// Info-ZIP's UnZip reads every name of an MS-DOS-made entry as code page
+// 437, UTF-8 flag or not, and would extract such a file under a garbled
+// name. Unix conventions put the file mode in the high 16 bits of the
+// external attributes: a plain file, rw-r--r--; the low byte keeps the
+// MS-DOS attribute for readers that look there.
+constexpr uint16_t zipversionunix = 3 * 256 + zipversion;
+constexpr uint32_t zipunixfile = 0100644;
 // Flag bit 1: Deflate data made with the maximum-compression option.
 constexpr uint16_t zipflagmax = 2;
 // The end record counts entries in 16 bits.
@@ -115,8 +123,9 @@ void zipoutfinish() {
     char nam[maxpathleng + 1];
     genfilnam(nam, i);
     int32_t n = (int32_t)strlen(nam);
+    const bool utf8 = isutf8name(nam);
     putle32(b + 0, zipcentralsig);
-    putle16(b + 4, zipversion);
+    putle16(b + 4, utf8 ? zipversionunix : zipversion);
     putle16(b + 6, zipversion);
     putle16(b + 8, zipflags(z.compmeth == 8 ? zipflagmax : 0, nam));
     putle16(b + 10, z.compmeth);
@@ -130,7 +139,7 @@ void zipoutfinish() {
     putle16(b + 32, 0);   // comment length
     putle16(b + 34, 0);   // disk number start
     putle16(b + 36, 0);   // internal attributes
-    putle32(b + 38, z.attr);
+    putle32(b + 38, utf8 ? zipunixfile << 16 | z.attr : z.attr);
     putle32(b + 42, (uint32_t)z.headoff);
     vowrite(b, zipcentralsiz);
     vowrite(nam, n);

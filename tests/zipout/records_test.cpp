@@ -30,7 +30,9 @@ TEST_F(records, LayoutByteByByte) {
   // A deflated entry with a UTF-8 name, written as a compression pass does
   // (header, data, patch), then a directory and an empty stored entry with a
   // Latin-1 name: every field of the three records, the UTF-8 flag only for
-  // the name that is UTF-8, and no records for the directory.
+  // the name that is UTF-8, and no records for the directory. The UTF-8
+  // name's entry is made by Unix (host 3), its mode a plain rw-r--r-- file,
+  // so that readers which take MS-DOS-made names for code page 437 keep it.
   std::string text = textbytes(3000, 4), z = zlibdeflate(text);
   uint32_t crc = (uint32_t)crc32(0, (const Bytef *)text.data(), (uInt)text.size());
   int32_t i = addentry("\xc3\xbc.txt", text);
@@ -52,9 +54,9 @@ TEST_F(records, LayoutByteByByte) {
   zipoutfinish();
   std::string b = checkwritten();
 
-  struct rec { int32_t k; uint32_t flags, method, crc, csize, usize, headoff; std::string data; };
-  const rec recs[2] = {{i, 0x802, 8, crc, (uint32_t)z.size(), 3000, 0, z},
-                       {j, 0, 0, 0, 0, 0, (uint32_t)(30 + 6 + z.size()), ""}};
+  struct rec { int32_t k; uint32_t flags, method, crc, csize, usize, headoff, madeby, extattr; std::string data; };
+  const rec recs[2] = {{i, 0x802, 8, crc, (uint32_t)z.size(), 3000, 0, 0x0314, 0x81a40020, z},
+                       {j, 0, 0, 0, 0, 0, (uint32_t)(30 + 6 + z.size()), 20, 0x20, ""}};
   // The fields both headers share, from the flags to the name's length.
   auto shared = [&](const rec &r) {
     return le(r.flags, 2) + le(r.method, 2) + le((uint16_t)zfil[r.k].tim, 2) +
@@ -65,8 +67,8 @@ TEST_F(records, LayoutByteByByte) {
   for (const rec &r : recs)   // version needed 20; no extra field
     want += le(0x04034b50, 4) + le(20, 2) + shared(r) + le(0, 2) + entries[(size_t)r.k].name + r.data;
   const size_t cd = want.size();
-  for (const rec &r : recs)   // made by MS-DOS 2.0; no extra, comment, disk or internal attributes
-    want += le(0x02014b50, 4) + le(20, 2) + le(20, 2) + shared(r) + le(0, 8) + le(0x20, 4) +
+  for (const rec &r : recs)   // version 2.0; no extra, comment, disk or internal attributes
+    want += le(0x02014b50, 4) + le(r.madeby, 2) + le(20, 2) + shared(r) + le(0, 8) + le(r.extattr, 4) +
             le(r.headoff, 4) + entries[(size_t)r.k].name;
   want += le(0x06054b50, 4) + le(0, 4) + le(2, 2) + le(2, 2) + le(want.size() - cd, 4) + le(cd, 4) + le(0, 2);
   EXPECT_EQ(want.size(), b.size());
