@@ -18,14 +18,6 @@
 
 namespace {
 
-void sendstdoutto(const std::string &path) {
-  fflush(stdout);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) abort();
-  dup2(fd, 1);
-  close(fd);
-}
-
 // Descriptor 0 is replaced by fd (closed when fd < 0) while body runs, then put back.
 template <typename F>
 void withstdin(int fd, F body) {
@@ -57,7 +49,7 @@ class Console : public ::testing::Test {
 TEST_F(Console, MessagesGoToTheStreamAndANullStreamWritesNothing) {
   std::string out = dir + "/out";
   int saved = dup(1);
-  sendstdoutto(out);
+  redirectstdout(out);
   myprintf("      Total (including headers): %9d/%9d bytes (%2d%c)", 123, 4567, 97, 37);
   myprintf("%s already exists.\n", "a.zip");
   messagestream = nullptr;
@@ -99,7 +91,7 @@ TEST_F(Console, FatalPrintsRunsTheCleanupOnceAndExits1) {
     writefile(cleanupmark, "");
     EXPECT_EXIT(
         {
-          sendstdoutto(out);
+          redirectstdout(out);
           if (c.quiet) messagestream = nullptr;
           fatalcleanup = c.cleanup;
           fatal("Error: %s could not be opened\n", "save.zip");

@@ -64,14 +64,6 @@ void makesize(const char *path, off_t size) {
   close(fd);
 }
 
-void redirectstdout(const std::string &path) {
-  fflush(stdout);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) abort();
-  dup2(fd, 1);
-  close(fd);
-}
-
 // The driver's entry loop reduced to the walk: every directory entry not
 // walked before is listed with "/*" appended to the path it is opened by.
 void walkall() {

@@ -56,17 +56,26 @@ static runresult runargv(const std::string &dir, const std::vector<std::string> 
     _exit(127);
   }
   close(fds[1]);
+  return waitoutput(pid, fds[0]);
+}
+
+runresult waitoutput(int pid, int fd) {
   std::string out;
   char buf[65536];
   ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
-  close(fds[0]);
+  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
+  close(fd);
   int st = 0;
   waitpid(pid, &st, 0);
-  runresult r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  r.out = out;
-  return r;
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), out};
+}
+
+void redirectstdout(const std::string &path) {
+  fflush(stdout);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) abort();
+  dup2(fd, 1);
+  close(fd);
 }
 
 runresult runvorpak(const std::string &dir, const std::vector<std::string> &args,

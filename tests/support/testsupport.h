@@ -22,6 +22,10 @@ runresult runvorpak(const std::string &dir, const std::vector<std::string> &args
                     const std::string &stdinpath = "/dev/null");
 // Runs a shell command line in dir; standard output and error both captured.
 runresult runshell(const std::string &dir, const std::string &cmd);
+// Reads a forked child's output from fd to its end, closes fd and reaps pid.
+runresult waitoutput(int pid, int fd);
+// Sends this process's standard output to the file at path, from now on.
+void redirectstdout(const std::string &path);
 
 void writefile(const std::string &path, const std::string &data);
 std::string readfile(const std::string &path);

@@ -145,7 +145,7 @@ TEST_F(archivefile, FailureEndsTheRunAndDestroysNothing) {
       keep += "/keep";
     }
     writefile(keep, old);
-    childresult r = inchild([&] {
+    runresult r = inchild([&] {
       rlimit lim{c.limit, c.limit};
       if (c.limit) setrlimit(RLIMIT_FSIZE, &lim), signal(SIGXFSZ, SIG_IGN);
       if (!voopen(archive.c_str())) _exit(3);
@@ -165,7 +165,7 @@ TEST_F(archivefile, SignalWhileWritingRemovesTheTemporary) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     writefile(archive, old);
-    childresult r = inchild([&] {
+    runresult r = inchild([&] {
       if (!voopen(archive.c_str())) _exit(3);
       putall(randombytes(5000, 15));
       voseek(100);

@@ -119,7 +119,7 @@ TEST_F(records, AtMost65535FilesFitOneArchive) {
   addentry("sub", "", 0x30);   // directories do not count
   repeatentry(i, 65534);
   // One file more ends the run before anything is written.
-  childresult r = inchild([&] {
+  runresult r = inchild([&] {
     repeatentry(i, 1);
     if (!voopen(archive.c_str())) _exit(3);
     zipoutfinish();

@@ -71,7 +71,7 @@ TEST_F(stored, StatusTexts) {
     want += c.printed + "|" + c.status + "\n";
   }
   // After each entry the child prints what storefile left in zipbuf.
-  childresult r = inchild([&] {
+  runresult r = inchild([&] {
     if (!voopen(archive.c_str())) _exit(3);
     for (int32_t i = 0; i < numfiles; i++) {
       verbosemode = cases[i].verbose;

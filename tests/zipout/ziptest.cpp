@@ -76,7 +76,7 @@ extern "C" int close(int fd) {
   return r;
 }
 
-childresult inchild(const std::function<void()> &fn) {
+runresult inchild(const std::function<void()> &fn) {
   int fds[2];
   if (pipe(fds) != 0) abort();
   fflush(stdout);
@@ -92,14 +92,7 @@ childresult inchild(const std::function<void()> &fn) {
     _exit(0);
   }
   close(fds[1]);
-  std::string out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
-  close(fds[0]);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), out};
+  return waitoutput(pid, fds[0]);
 }
 
 std::vector<std::string> listdir(const std::string &dir) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/files.h"
+#include "testsupport.h"
 #include "zipout/zipout.h"
 
 // This program defines write, lseek, ftruncate and close itself. On the
@@ -27,13 +28,9 @@ extern int32_t hookeintr;       // archive writes still to fail with EINTR befor
 enum hookfailure { hookfailnone, hookfailwrite, hookfaillseek, hookfailftruncate, hookfailclose };
 extern hookfailure hookfail;    // the next such call on the archive fails with EIO
 
-struct childresult {
-  int status;        // exit status, or 128 + signal number
-  std::string out;   // everything printed (messagestream is standard output there)
-};
-// Runs fn in a forked child, capturing its standard output; the child exits 0
-// when fn returns.
-childresult inchild(const std::function<void()> &fn);
+// Runs fn in a forked child, capturing its standard output (messagestream
+// is standard output there); the child exits 0 when fn returns.
+runresult inchild(const std::function<void()> &fn);
 std::vector<std::string> listdir(const std::string &dir);
 
 class ziptest : public ::testing::Test {
