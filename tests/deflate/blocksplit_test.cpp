@@ -270,10 +270,10 @@ TEST(HufSplit, StaleSavingOfAShortPartDoesNotStopSplitting) {
   }
   // In a real run of several files: grammar.lsp with 1024 blocks must not
   // depend on the file split before it.
-  std::string grammar = readfile(std::string(VORPAK_CORPUS) + "/grammar.lsp");
+  std::string grammar = corpusfile("grammar.lsp");
   ASSERT_FALSE(grammar.empty());
   ivec alone = splitends(grammar, 256.0, 1024);
-  splitends(readfile(std::string(VORPAK_CORPUS) + "/fields.c"), 256.0, 1024);
+  splitends(corpusfile("fields.c"), 256.0, 1024);
   EXPECT_EQ(alone.size(), 1024u);
   EXPECT_EQ(splitends(grammar, 256.0, 1024), alone);
 }
@@ -291,7 +291,7 @@ std::string trim(const std::string &s) {
 // lists it and compares block count and ends; of a list cut off with "..."
 // only the shown prefix counts, its last number possibly cut off itself.
 void checkcorpus(const std::string &title, double thresh, int32_t count) {
-  std::istringstream in(readfile(std::string(VORPAK_CORPUS) + "/../EXPECTED.md"));
+  std::istringstream in(expectedtable());
   std::string line;
   bool insection = false;
   int rows = 0;
@@ -304,7 +304,7 @@ void checkcorpus(const std::string &title, double thresh, int32_t count) {
     if (cols.size() < 6 || cols[0] == "file" || cols[0] == "total" || cols[0].rfind("---", 0) == 0) continue;
     rows++;
     SCOPED_TRACE(title + " " + cols[0]);
-    std::string data = readfile(std::string(VORPAK_CORPUS) + "/" + cols[0]), list = cols[5];
+    std::string data = corpusfile(cols[0]), list = cols[5];
     ASSERT_FALSE(data.empty());
     ivec ends = splitends(data, thresh, count);
     EXPECT_EQ((int32_t)ends.size(), std::stoi(cols[4]));

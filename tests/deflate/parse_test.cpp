@@ -46,7 +46,6 @@ std::vector<size_t> blockends(const std::string &deflated, size_t size) {
 
 struct passline { int32_t len; bool predicted; };   // a pass's length, and whether it predicted a saving
 
-const std::string corpus = VORPAK_CORPUS;
 
 // The sanitizer run sets VORPAK_QUICK and keeps to the small inputs.
 bool quick() { return getenv("VORPAK_QUICK") != nullptr; }
@@ -356,11 +355,10 @@ INSTANTIATE_TEST_SUITE_P(Strategies, roundtrip, ::testing::Values(0, 1, 2, 3));
 // Every corpus file under every strategy; the sanitizer run keeps to the
 // smaller files.
 TEST_P(roundtrip, Corpus) {
-  std::vector<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(corpus)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  for (const std::string &name : names)
-    if (!quick() || std::filesystem::file_size(corpus + "/" + name) < 160000) addfile(name, nullptr, corpus + "/" + name);
+  for (const std::string &name : corpusnames()) {
+    std::string data = corpusfile(name);
+    if (!quick() || data.size() < 160000) addfile(name, data);
+  }
   ASSERT_GE(numfiles, 7);
   strategy = GetParam();
   open();
@@ -415,8 +413,8 @@ TEST_F(parse, ThePassLoopKeepsTheBestPassOrStores) {
     SCOPED_TRACE(ns ? "nostore" : "store allowed");
     newtable();
     nostore = ns;
-    addfile("fields.c", nullptr, corpus + "/fields.c");
-    addfile("xargs.1", nullptr, corpus + "/xargs.1");
+    addfile("fields.c", corpusfile("fields.c"));
+    addfile("xargs.1", corpusfile("xargs.1"));
     addfile("noise.bin", noise);
     addfile("empty.bin", "");
     open();

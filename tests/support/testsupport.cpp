@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 std::string maketempdir() {
   const char *base = getenv("TMPDIR");
@@ -104,6 +105,47 @@ std::string readfile(const std::string &path) {
 bool fileexists(const std::string &path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+struct corpusentry {
+  const char *name;
+  size_t size;
+  uint32_t crc;
+};
+// The Canterbury corpus as tests/data/README.md lists it.
+const corpusentry corpustable[] = {
+    {"alice29.txt", 152089, 0x66007dba}, {"asyoulik.txt", 125179, 0x015e5966}, {"cp.html", 24603, 0xa8e0b833},
+    {"fields.c", 11150, 0x4f618664},     {"grammar.lsp", 3721, 0xd313977d},    {"kennedy.xls", 1029744, 0x43e6dc8c},
+    {"lcet10.txt", 426754, 0x4d331faf},  {"plrabn12.txt", 481861, 0xa3247aeb}, {"ptt5", 513216, 0x4b17e59c},
+    {"sum", 38240, 0x37aa0cbb},          {"xargs.1", 4227, 0xdecc31f7},
+};
+}  // namespace
+
+const std::vector<std::string> &corpusnames() {
+  static std::vector<std::string> names;
+  if (names.empty())
+    for (auto &e : corpustable) names.push_back(e.name);
+  return names;
+}
+
+std::string corpusfile(const std::string &name) {
+  std::string path = std::string(VORPAK_CORPUS) + "/" + name;
+  for (auto &e : corpustable) {
+    if (name != e.name) continue;
+    if (!fileexists(path)) throw std::runtime_error("corpus file missing: " + path);
+    std::string data = readfile(path);
+    if (data.size() != e.size || crc32(0, (const Bytef *)data.data(), (uInt)data.size()) != e.crc)
+      throw std::runtime_error("corpus file changed (size or CRC-32 differ from tests/data/README.md): " + path);
+    return data;
+  }
+  throw std::runtime_error("not a corpus file: " + path);
+}
+
+std::string expectedtable() {
+  std::string path = std::string(VORPAK_CORPUS) + "/../EXPECTED.md";
+  if (!fileexists(path)) throw std::runtime_error("expected results missing: " + path);
+  return readfile(path);
 }
 
 static uint32_t xorshift(uint32_t &s) {

@@ -31,6 +31,14 @@ void writefile(const std::string &path, const std::string &data);
 std::string readfile(const std::string &path);
 bool fileexists(const std::string &path);
 
+// The corpus under tests/data: the 11 file names, and a file's bytes after a
+// check of its size and CRC-32. A missing or changed file throws, naming its
+// path, so a test that uses it fails loudly instead of counting nothing.
+const std::vector<std::string> &corpusnames();
+std::string corpusfile(const std::string &name);
+// EXPECTED.md beside the corpus; throws, naming the path, when it is missing.
+std::string expectedtable();
+
 // Deterministic test data.
 std::string randombytes(size_t n, uint32_t seed);
 std::string textbytes(size_t n, uint32_t seed);   // word-like text with repeats
