@@ -176,19 +176,25 @@ static void joinpath(char *dst, const char *dir, const char *name) {
   fatal("Error: %s: path too long\n", p);
 }
 
-// MS-DOS date and time of a modification time, in local time. Times outside
-// 1980 to 2107 do not fit and are kept as the low 16 bits of the formula.
+// MS-DOS date and time of a modification time, in local time. The format
+// counts years from 1980 in 7 bits, so it holds 1980-01-01 00:00:00 to
+// 2107-12-31 23:59:58 (seconds are halved); a time outside that range is
+// stored as the nearer end rather than wrapped into another century.
 static void dostime(time_t t, int16_t *tim, int16_t *dat) {
   struct tm *lt = localtime(&t);
-  if (!lt) {
-    *tim = 0;
-    *dat = 0;
-    return;
+  int32_t d, h;
+  if (!lt || lt->tm_year < 80) {
+    d = 1 + 0 * 512 + 1 * 32;   // 1 January 1980
+    h = 0;
+  } else if (lt->tm_year > 207) {
+    d = 31 + 127 * 512 + 12 * 32;   // 31 December 2107
+    h = 23 * 2048 + 59 * 32 + 29;   // 23:59:58
+  } else {
+    d = lt->tm_mday + (lt->tm_year - 80) * 512 + (lt->tm_mon + 1) * 32;
+    h = lt->tm_hour * 2048 + lt->tm_min * 32 + lt->tm_sec / 2;
   }
-  int32_t d = lt->tm_mday + (lt->tm_year - 80) * 512 + (lt->tm_mon + 1) * 32;
-  int32_t h = lt->tm_hour * 2048 + lt->tm_min * 32 + lt->tm_sec / 2;
-  *dat = (int16_t)(uint16_t)((uint32_t)d & 0xFFFF);
-  *tim = (int16_t)(uint16_t)((uint32_t)h & 0xFFFF);
+  *dat = (int16_t)(uint16_t)d;
+  *tim = (int16_t)(uint16_t)h;
 }
 
 static int32_t isdotname(const char *s) {

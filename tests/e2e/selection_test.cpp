@@ -1,6 +1,10 @@
 // Which files a run takes and under which names: recursion, "@" list files,
 // paths that leave the current directory, and the archive itself.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "e2e.h"
@@ -110,6 +114,47 @@ TEST_F(Selection, ArchiveIsNeverItsOwnInput) {
     checkset("save.zip", want);
   }
   EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "b.bin", "out", "save.zip"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Modification times outside what the MS-DOS form holds (1980-01-01 00:00:00
+// to 2107-12-31 23:59:58, local time) are stored as the nearer end; times
+// just inside each end are stored exactly.
+TEST_F(Selection, DatesOutsideTheDosRangeAreClamped) {
+  struct when {
+    const char *name;
+    int year, mon, day, hour, min, sec;
+    uint16_t date, time;
+  };
+  const uint16_t first = 1 + 1 * 32, last = 31 + 127 * 512 + 12 * 32, lasttime = 23 * 2048 + 59 * 32 + 29;
+  const when cases[] = {
+      {"y1975", 1975, 6, 1, 12, 0, 0, first, 0},   {"y1980", 1980, 1, 1, 0, 0, 0, first, 0},
+      {"y1980s2", 1980, 1, 1, 0, 0, 2, first, 1},  {"y2107", 2107, 12, 31, 23, 59, 56, last, lasttime - 1},
+      {"y2107end", 2107, 12, 31, 23, 59, 58, last, lasttime}, {"y2110", 2110, 3, 1, 8, 0, 0, last, lasttime},
+  };
+  namedata files;
+  std::vector<std::string> args = {"-y", "-s4", "save"};
+  for (auto &c : cases) {
+    put(c.name, c.name);
+    tm t{};
+    t.tm_year = c.year - 1900, t.tm_mon = c.mon - 1, t.tm_mday = c.day;
+    t.tm_hour = c.hour, t.tm_min = c.min, t.tm_sec = c.sec, t.tm_isdst = -1;
+    timespec ts[2] = {{mktime(&t), 0}, {mktime(&t), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path(c.name).c_str(), ts, 0), 0) << c.name;
+    files.push_back({c.name, c.name});
+    args.push_back(c.name);
+  }
+  ASSERT_EQ(run(args).status, 0);
+  checkall("save.zip", files);
+  auto got = entries("save.zip");
+  ASSERT_EQ(got.size(), std::size(cases));
+  for (size_t k = 0; k < got.size(); k++) {
+    EXPECT_EQ(got[k].date, cases[k].date) << cases[k].name;
+    EXPECT_EQ(got[k].time, cases[k].time) << cases[k].name;
+  }
 }
 
 }  // namespace
