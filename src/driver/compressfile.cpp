@@ -7,7 +7,6 @@
 // and a file that does not shrink is stored.
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "console/console.h"
 #include "deflate/deflate.h"
@@ -54,25 +53,33 @@ void fixedlengths(int32_t *bit) {
   }
 }
 
+uint64_t rndstate = 0;
+
+uint64_t rndnext(uint64_t *state) {
+  // splitmix64: every seed gives a full-period sequence of well-mixed words.
+  uint64_t z = (*state += 0x9e3779b97f4a7c15ull);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
+void randomlengths(uint64_t *state, int32_t *frq, int32_t *bit) {
+  // Every weight positive and their sum within 32 bits: each draw is reduced
+  // to 0..32767, giving weights 16384..49151.
+  for (int32_t s = 0; s <= 285; s++) frq[s] = (int32_t)(rndnext(state) & 32767) + 16384;
+  frq[286] = frq[287] = 0;
+  for (int32_t s = 288; s <= 317; s++) frq[s] = (int32_t)(rndnext(state) & 32767) + 16384;
+  frq[318] = frq[319] = 0;
+  hufrq2bit(frq, 286, bit, 16);
+  hufrq2bit(frq + hufdistslot, 30, bit + hufdistslot, 16);
+}
+
 // Starting lengths: fixed tables that are complete prefix codes, or random
-// ones for trials.
+// ones for trials, drawn afresh for every block from the run's generator.
 static void startinglengths() {
   for (int32_t b = 0; b < hufnum; b++) {
-    int32_t *bit = huf[b].bit;
-    if (strategy == 3 || !rndinitabs) {
-      fixedlengths(bit);
-    } else {
-      // Every weight positive and their sum within 32 bits: each draw is
-      // reduced to 0..32767, giving weights 16384..49151.
-      int32_t *frq = huf[b].frq;
-      srand((unsigned)time(nullptr));
-      for (int32_t s = 0; s <= 285; s++) frq[s] = (rand() & 32767) + 16384;
-      frq[286] = frq[287] = 0;
-      for (int32_t s = 288; s <= 317; s++) frq[s] = (rand() & 32767) + 16384;
-      frq[318] = frq[319] = 0;
-      hufrq2bit(frq, 286, bit, 16);
-      hufrq2bit(frq + hufdistslot, 30, bit + hufdistslot, 16);
-    }
+    if (strategy == 3 || !rndinitabs) fixedlengths(huf[b].bit);
+    else randomlengths(&rndstate, huf[b].frq, huf[b].bit);
   }
 }
 
@@ -102,6 +109,27 @@ static void layoutblocks(int32_t i, FILE *fil) {
   } else {
     fflush(stdout);
   }
+}
+
+// Progress on a terminal: the number of the pass that is running, shown
+// after the progress word and erased (backed over, blanked, backed over
+// again) before the pass's figures, so that the line ends as it would
+// without it and the stored fallback's count of characters to back over
+// still holds.
+static int32_t progressshown = 0;
+
+static void showprogress(int32_t pass) {
+  if (!progressmode) return;
+  progressshown = myprintf("pass %d", pass);
+  fflush(stdout);
+}
+
+static void eraseprogress() {
+  if (!progressmode || progressshown <= 0) return;
+  for (int32_t k = 0; k < progressshown; k++) myprintf("\b");
+  myprintf("%*s", (int)progressshown, "");
+  for (int32_t k = 0; k < progressshown; k++) myprintf("\b");
+  progressshown = 0;
 }
 
 static void savebits(uint8_t (*rows)[320]) {
@@ -157,11 +185,13 @@ void compressfile(int32_t i, FILE *fil) {
   for (;;) {
     savebits(oldhufbit);
     zipoutopenfile(i);
+    showprogress(passcnt + 1);
     for (int32_t o = 0; o < leng; o += infilbufsiz) {
       int32_t n = leng - o < infilbufsiz ? leng - o : infilbufsiz;
       freadall(infilbuf, n, fil, i);
       fputbuf(infilbuf, n);
     }
+    eraseprogress();
     zipoutclose();
     if (strlen(shown) + strlen(zipbuf) < sizeof shown) strcat(shown, zipbuf);
     const int32_t len = zfil[i].endoff - zfil[i].datoff;

@@ -21,6 +21,9 @@ extern int32_t fixzlib121;        // -zl121: a code-length table with no used sy
 extern double gpohufthresh;       // -b#: block split threshold in bytes; 0 or less: one block
 extern int32_t gpohufnum;         // -n#: exact block count (0: the threshold decides)
 extern int32_t rndinitabs;        // -rn: random starting tables
+// Standard output is a terminal and neither -q nor -v was given: the file's
+// line shows which pass is running.
+extern int32_t progressmode;
 
 constexpr int32_t infilbufsiz = 65536;
 // Input buffer shared by the "@" list reader, the passes and stored entries.
@@ -66,6 +69,17 @@ extern uint8_t besthufbit[1024][320];                 // lengths of the best pas
 // over literals, end of block, lengths and distances, or over literals and
 // end of block alone under Huffman Only.
 void fixedlengths(int32_t *bit);
+
+// The generator of random starting tables (-rn): seeded once per run, so
+// that runs started together still differ, and drawn from for every block.
+extern uint64_t rndstate;
+// The next 64-bit word of the generator whose state is *state.
+uint64_t rndnext(uint64_t *state);
+// Random starting lengths for one block: positive random weights in frq for
+// every literal, length and distance slot, turned into code lengths in bit.
+void randomlengths(uint64_t *state, int32_t *frq, int32_t *bit);
+// A seed that differs between runs: the clock in nanoseconds and the process.
+uint64_t runseed();
 
 // Fingerprint of the hufnum rows of oldhufbit.
 uint32_t passfingerprint();

@@ -1,5 +1,6 @@
 // One run from the command line to the exit status.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -92,16 +93,41 @@ static FILE *openinput(const char *path) {
   return fil;
 }
 
+uint64_t runseed() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t s = (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+  return s ^ ((uint64_t)getpid() << 40) ^ readtics();
+}
+
 int vorpak(int argc, char **argv) {
   messagestream = stdout;
   if (argc < 2) {
     usage();
     return 1;
   }
+  // The conventions of every command-line tool: asked for, help and the
+  // version go to standard output and end a successful run.
+  for (int k = 1; k < argc; k++) {
+    if (strcmp(argv[k], "--help") == 0) {
+      usage();
+      return 0;
+    }
+    if (strcmp(argv[k], "--version") == 0) {
+      myprintf("vorpak %s\n", VORPAK_VERSION);
+      return 0;
+    }
+  }
+  // A write past a file size limit (ulimit -f) then fails with EFBIG and
+  // takes the ordinary error path, which removes the temporary archive,
+  // instead of ending the process on the spot.
+  signal(SIGXFSZ, SIG_IGN);
   setbuf(stdin, nullptr);
   resetsettings();
+  rndstate = runseed();
 
   int32_t ai = parseoptions(argc, argv);
+  progressmode = messagestream && !verbosemode && isatty(1);
   if (!ai) {
     myprintf("Need a .ZIP filename!\n");
     return 1;

@@ -11,6 +11,7 @@ int32_t fixzlib121 = 0;
 double gpohufthresh = 256.0;   // bytes an entropy cut must save before a block is cut
 int32_t gpohufnum = 0;
 int32_t rndinitabs = 0;
+int32_t progressmode = 0;
 
 uint8_t infilbuf[infilbufsiz];
 char zipfilnam[namebufsiz];
@@ -26,4 +27,5 @@ void resetsettings() {
   gpohufthresh = 256.0;
   gpohufnum = 0;
   rndinitabs = 0;
+  progressmode = 0;
 }

@@ -39,6 +39,23 @@ TEST_F(CommandLine, NoArgumentsPrintsTheUsageText) {
   EXPECT_TRUE(listdir().empty());
 }
 
+TEST_F(CommandLine, HelpAndVersionAskedForEndWell) {
+  runresult usage = run({});
+  ASSERT_EQ(usage.status, 1);
+  // Anywhere on the line, before anything else is looked at.
+  for (auto args : std::vector<std::vector<std::string>>{{"--help"}, {"-q", "save", "--help", "--version"}}) {
+    runresult r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, usage.out);
+  }
+  for (auto args : std::vector<std::vector<std::string>>{{"--version"}, {"save", "--version", "--help"}}) {
+    runresult r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("vorpak ") + VORPAK_VERSION + "\n");
+  }
+  EXPECT_TRUE(listdir().empty());
+}
+
 TEST_F(CommandLine, ArchiveNameAloneTakesEveryFile) {
   std::map<std::string, std::string> files = {
       {"a.txt", textbytes(900, 1)}, {"b.bin", randombytes(300, 2)}, {"c", ""}, {".hidden", "dot file\n"}};

@@ -1,5 +1,9 @@
 // The console text of a run: the line of each file with its figures or its
 // stored text, the totals line, and the verbose report.
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cmath>
 
 #include "e2e.h"
@@ -169,6 +173,52 @@ TEST_F(ConsoleText, VerboseBlockBoundariesInHex) {
     EXPECT_LT(cuts[j], (long)data.size());
   }
   checkall("save.zip", {{"mix.bin", data}});
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the program with a pseudo-terminal (raw, so line ends stay as written)
+// as its standard input and output; returns everything it printed.
+runresult runonterminal(const std::string &dir, const std::vector<std::string> &args) {
+  int master = -1;
+  termios raw{};
+  cfmakeraw(&raw);
+  pid_t pid = forkpty(&master, nullptr, &raw, nullptr);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    std::vector<char *> argv{const_cast<char *>(VORPAK_BIN)};
+    for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VORPAK_BIN, argv.data());
+    _exit(127);
+  }
+  // The master reports an error once the program has ended and closed its side.
+  return waitoutput(pid, master);
+}
+
+// On a terminal the file's line shows which pass runs, and erases it: the
+// screen ends exactly as it does without a terminal. -q and -v show none.
+TEST_F(ConsoleText, PassProgressOnATerminalOnly) {
+  put("t.txt", textbytes(300000, 8));
+  put("r.bin", randombytes(3000, 9));
+  runresult plain = run({"-y", "plain", "t.txt", "r.bin"});
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out.find("pass"), std::string::npos);
+  runresult tty = runonterminal(dir, {"-y", "tty", "t.txt", "r.bin"});
+  ASSERT_EQ(tty.status, 0) << tty.out;
+  for (const char *shown : {"pass 1", "pass 2", "pass 3"}) EXPECT_NE(tty.out.find(shown), std::string::npos) << shown;
+  std::vector<std::string> want = rendered(plain.out), got = rendered(tty.out);
+  want[0] = "Creating ZIP: tty.zip";
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(readfile(path("tty.zip")), readfile(path("plain.zip")));
+  checkall("tty.zip", {{"t.txt", readfile(path("t.txt"))}, {"r.bin", readfile(path("r.bin"))}});
+  for (auto opt : {"-q", "-v"}) {
+    runresult r = runonterminal(dir, {"-y", opt, "tty", "t.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("pass 1"), std::string::npos) << opt;
+  }
 }
 
 }  // namespace

@@ -60,7 +60,10 @@ struct liverun {
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
       rlimit lim{sizelimit, sizelimit};
-      if (sizelimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &lim), signal(SIGXFSZ, SIG_IGN);
+      // SIGXFSZ keeps its default action, as under a shell's ulimit -f: the
+      // program itself must turn the signal into a failed write.
+      for (int sig : {SIGXFSZ}) signal(sig, SIG_DFL);
+      if (sizelimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &lim);
       std::vector<char *> argv{const_cast<char *>(VORPAK_BIN)};
       for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
