@@ -1,159 +1,143 @@
-// Huffman code lengths from symbol counts, limited in depth, and the
-// canonical codes of RFC 1951 (3.2.2) for a set of lengths.
-//
-// The compressed output of the whole system depends on exactly which lengths
-// come out for a given set of counts, not only on their total cost: every
-// pass derives the next pass's tables from them and prices its parse with
-// them. So ties are broken by fixed rules: the heap never lets a node rise
-// past one of equal weight, and equal-weight runs of adjacent symbols get
-// their lengths in ascending order.
+#include "deflate/huffman.h"
+
 #include <cassert>
+#include <climits>
 
-#include "deflate/deflate.h"
-#include "driver/driver.h"
-
-int32_t hpfrq[576];
-int32_t hppnode[576];
-int32_t heapbuf[290];
-int32_t heapcnt = 0;
-
-// Node 575 lies above the largest node number a 286-symbol tree can use
-// (2 x 286 - 2 = 570). Its weight is below every real weight, so in slot 0
-// it stops every climb at the root without an index test.
-constexpr int32_t hpsentinel = 575;
-constexpr int32_t hpsentinelweight = INT32_MIN;
+// The sentinel's weight is below every real weight, so in slot 0 it stops
+// every climb at the root without an index test.
+constexpr int32_t sentinelweight = INT32_MIN;
 // Weight of an unused symbol: it enters the heap like the others so that
 // node numbers stay fixed, but it is never taken out, since real weights
 // (and their sums, the counts of one call staying below 2^31) are smaller.
-constexpr int32_t hpunused = INT32_MAX;
+constexpr int32_t unusedweight = INT32_MAX;
 
-void heapinit() {
-  hpfrq[hpsentinel] = hpsentinelweight;
-  heapbuf[0] = hpsentinel;
-  heapcnt = 0;
+void huffmanscratch::heapclear() {
+  weight[sentinel] = sentinelweight;
+  heap[0] = sentinel;
+  heapcount = 0;
 }
 
-void heapinsert(int32_t num) {
-  assert(heapcnt < 289);
-  int32_t w = hpfrq[num];
-  int32_t i = ++heapcnt;
+void huffmanscratch::heapinsert(int32_t node) {
+  assert(heapcount < 289);
+  int32_t w = weight[node];
+  int32_t i = ++heapcount;
   // Strictly greater: a node never rises past one of equal weight, so of
   // equal weights the one inserted first comes out first.
-  while (hpfrq[heapbuf[i >> 1]] > w) {
-    heapbuf[i] = heapbuf[i >> 1];
+  while (weight[heap[i >> 1]] > w) {
+    heap[i] = heap[i >> 1];
     i >>= 1;
   }
-  heapbuf[i] = num;
+  heap[i] = node;
 }
 
-int32_t heapremovetop() {
-  assert(heapcnt > 0);
-  int32_t top = heapbuf[1];
-  int32_t mov = heapbuf[heapcnt];
-  heapcnt--;
-  if (heapcnt <= 1) {
-    heapbuf[1] = mov;
+int32_t huffmanscratch::heapremovetop() {
+  assert(heapcount > 0);
+  int32_t top = heap[1];
+  int32_t mov = heap[heapcount];
+  heapcount--;
+  if (heapcount <= 1) {
+    heap[1] = mov;
     return top;
   }
-  int32_t w = hpfrq[mov];
+  int32_t w = weight[mov];
   int32_t i = 1;
   do {
     int32_t c = i << 1;
     // The right child only when strictly lighter: of equal children the
     // left one moves up.
-    if (c + 1 <= heapcnt && hpfrq[heapbuf[c + 1]] < hpfrq[heapbuf[c]]) c++;
-    if (hpfrq[heapbuf[c]] >= w) break;
-    heapbuf[i] = heapbuf[c];
+    if (c + 1 <= heapcount && weight[heap[c + 1]] < weight[heap[c]]) c++;
+    if (weight[heap[c]] >= w) break;
+    heap[i] = heap[c];
     i = c;
-  } while ((i << 1) <= heapcnt);
-  heapbuf[i] = mov;
+  } while ((i << 1) <= heapcount);
+  heap[i] = mov;
   return top;
 }
 
-void hufrq2bit(const int32_t *frqbuf, int32_t inum, int32_t *bitbuf, int32_t maxbitsiz) {
-  assert(inum >= 1 && inum <= 286);
-  // Coarsening: the weight of a used symbol is ceil(count / 2^shr). Each
+void lengthsfromcounts(huffmanscratch &s, const int32_t *counts, int32_t n, int32_t *lengths, int32_t limit,
+                       bool onecodeforempty) {
+  assert(n >= 1 && n <= huffmanscratch::maxsymbols);
+  // Coarsening: the weight of a used symbol is ceil(count / 2^shift). Each
   // round halves the weights, which flattens the tree; once every weight is
   // 1 the tree is balanced (9 levels for 286 symbols, 5 for 19), so the loop
-  // ends. 64-bit so that count + add cannot overflow.
-  int32_t shr = 0;
-  int64_t add = 0;
+  // ends. 64-bit so that count + round cannot overflow.
+  int32_t shift = 0;
+  int64_t round = 0;
   for (;;) {
-    heapinit();
-    int32_t nz = 0;
-    for (int32_t i = 0; i < inum; i++) {
-      if (frqbuf[i] > 0) {
-        hpfrq[i] = (int32_t)(((int64_t)frqbuf[i] + add) >> shr);
-        nz++;
+    s.heapclear();
+    int32_t used = 0;
+    for (int32_t i = 0; i < n; i++) {
+      if (counts[i] > 0) {
+        s.weight[i] = (int32_t)(((int64_t)counts[i] + round) >> shift);
+        used++;
       } else {
-        hpfrq[i] = hpunused;
+        s.weight[i] = unusedweight;
       }
-      heapinsert(i);
+      s.heapinsert(i);
     }
 
-    if (nz <= 1) {
+    if (used <= 1) {
       // No tree to build: a lone used symbol (the lightest node) gets a
       // 1-bit code. With none, the lightest node is an unused symbol and
-      // keeps length 0, unless zlib 1.2.1's inflate is to be served, which
-      // refuses a code with no lengths at all: symbol 0 then gets one code.
-      for (int32_t i = 0; i < inum; i++) bitbuf[i] = 0;
-      bitbuf[heapremovetop()] = nz;
-      if (fixzlib121 && nz == 0) bitbuf[0] = 1;
+      // keeps length 0.
+      for (int32_t i = 0; i < n; i++) lengths[i] = 0;
+      lengths[s.heapremovetop()] = used;
+      if (onecodeforempty && used == 0) lengths[0] = 1;
       return;
     }
 
-    // nz - 1 merges take exactly the used symbols and the new nodes; the
+    // used - 1 merges take exactly the used symbols and the new nodes; the
     // unused symbols stay at the bottom of the heap.
-    int32_t root = inum + nz - 2;
-    for (int32_t t = inum; t <= root; t++) {
-      int32_t a = heapremovetop();
-      hppnode[a] = t;
-      int32_t b = heapremovetop();
-      hppnode[b] = t;
-      hpfrq[t] = hpfrq[a] + hpfrq[b];
-      heapinsert(t);
+    int32_t root = n + used - 2;
+    for (int32_t t = n; t <= root; t++) {
+      int32_t a = s.heapremovetop();
+      s.parent[a] = t;
+      int32_t b = s.heapremovetop();
+      s.parent[b] = t;
+      s.weight[t] = s.weight[a] + s.weight[b];
+      s.heapinsert(t);
     }
 
     // Every parent has a higher number than its children, so one downward
     // sweep turns the internal nodes' weights into depths.
-    hpfrq[root] = 0;
-    for (int32_t t = root - 1; t >= inum; t--) hpfrq[t] = hpfrq[hppnode[t]] + 1;
+    s.weight[root] = 0;
+    for (int32_t t = root - 1; t >= n; t--) s.weight[t] = s.weight[s.parent[t]] + 1;
 
-    int32_t maxlen = 0;
-    for (int32_t i = inum - 1; i >= 0; i--) {
-      if (frqbuf[i] > 0) {
-        int32_t l = hpfrq[hppnode[i]] + 1;
-        bitbuf[i] = l;
-        if (l > maxlen) maxlen = l;
+    int32_t longest = 0;
+    for (int32_t i = n - 1; i >= 0; i--) {
+      if (counts[i] > 0) {
+        int32_t l = s.weight[s.parent[i]] + 1;
+        lengths[i] = l;
+        if (l > longest) longest = l;
       } else {
-        bitbuf[i] = 0;
+        lengths[i] = 0;
       }
     }
-    if (maxlen < maxbitsiz) break;
-    add += (int64_t)1 << shr;
-    shr++;
+    if (longest < limit) break;
+    round += (int64_t)1 << shift;
+    shift++;
   }
 
   // Runs of adjacent symbols with equal (scaled) weight get their lengths in
   // ascending order: the same multiset of lengths, so the code stays
   // complete and its cost unchanged, but the outcome no longer depends on
-  // where the heap happened to put equal nodes. The leaves' hpfrq still hold
-  // the final round's weights; an unused symbol's weight is hpunused, which
-  // no used symbol has when two or more are used, so it always ends a run.
+  // where the heap happened to put equal nodes. The leaves' weights are
+  // still the final round's; an unused symbol's is unusedweight, which no
+  // used symbol has when two or more are used, so it always ends a run.
   int32_t i = 0;
-  while (i < inum) {
-    if (frqbuf[i] <= 0) {
+  while (i < n) {
+    if (counts[i] <= 0) {
       i++;
       continue;
     }
     int32_t e = i + 1;
-    while (e < inum && hpfrq[e] == hpfrq[i]) e++;
+    while (e < n && s.weight[e] == s.weight[i]) e++;
     for (int32_t k = i + 1; k < e; k++) {
       for (int32_t m = i; m < k; m++) {
-        if (bitbuf[m] > bitbuf[k]) {
-          int32_t t = bitbuf[m];
-          bitbuf[m] = bitbuf[k];
-          bitbuf[k] = t;
+        if (lengths[m] > lengths[k]) {
+          int32_t t = lengths[m];
+          lengths[m] = lengths[k];
+          lengths[k] = t;
         }
       }
     }
@@ -161,34 +145,32 @@ void hufrq2bit(const int32_t *frqbuf, int32_t inum, int32_t *bitbuf, int32_t max
   }
 }
 
-void hufgensym(const int32_t *inbuf, int32_t inum, int32_t *sybuf) {
-  int32_t tbuf[32] = {};
-  for (int32_t i = 0; i < inum; i++) {
-    assert(inbuf[i] >= 0 && inbuf[i] <= 31);
-    tbuf[inbuf[i]]++;
+void canonicalcodes(const int32_t *lengths, int32_t n, int32_t *codes) {
+  int32_t perlength[32] = {};
+  for (int32_t i = 0; i < n; i++) {
+    assert(lengths[i] >= 0 && lengths[i] <= 31);
+    perlength[lengths[i]]++;
   }
 
   // First code of each length (RFC 1951, 3.2.2): the codes of one length
   // follow each other in symbol order, and the next length continues from
   // the code after the last of the shorter ones, doubled.
-  uint32_t nextcode[32];
+  uint32_t next[32];
   uint32_t code = 0;
   for (int32_t l = 1; l < 32; l++) {
-    nextcode[l] = code;
-    code = (code + (uint32_t)tbuf[l]) << 1;
+    next[l] = code;
+    code = (code + (uint32_t)perlength[l]) << 1;
   }
 
-  // The bit writer sends bit 0 first but a Huffman code goes out from its
-  // most significant bit, so each code is stored reversed.
-  for (int32_t i = 0; i < inum; i++) {
-    int32_t l = inbuf[i];
+  for (int32_t i = 0; i < n; i++) {
+    int32_t l = lengths[i];
     if (l == 0) continue;
-    uint32_t c = nextcode[l]++;
+    uint32_t c = next[l]++;
     uint32_t r = 0;
     for (int32_t k = 0; k < l; k++) {
       r = (r << 1) | (c & 1);
       c >>= 1;
     }
-    sybuf[i] = (int32_t)r;
+    codes[i] = (int32_t)r;
   }
 }

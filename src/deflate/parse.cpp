@@ -1,180 +1,181 @@
-// The optimal parse. Every position of the entry is a node; a literal is a
+// The optimal parse. Every position of the data is a node; a literal is a
 // step of one position, every match the search offers is a step of its
 // length, each weighted by its exact size in bits under the current block's
-// code lengths. bjs holds the cost of the cheapest known path to each of the
-// next 512 positions (no step is longer than 258), bj the last step of that
-// path. Whenever no recorded step crosses the position being processed, the
-// cheapest path to it can no longer change: it is gathered, written with the
-// block's codes and counted (a cut point).
+// code lengths. pathcost holds the cost of the cheapest known path to each
+// of the next 512 positions (no step is longer than 258), laststep the last
+// step of that path. Whenever no recorded step crosses the position being
+// processed, the cheapest path to it can no longer change: it is gathered,
+// written with the block's codes and counted (a cut point).
 #include <cstring>
 
-#include "deflate/deflate.h"
-#include "driver/driver.h"
-
-bjtyp bj[bjsiz];
-int32_t bjs[bjsmask + 1];
-int32_t wlzend = 0;
-int32_t wlzplc = 0;
-int32_t wlzmini = 0;
-int32_t wlzmaxi = 0;
-int32_t dawlzend2 = 0;
+#include "deflate/encoder.h"
 
 // The uncommitted stretch after which a cut is forced, so that a path never
-// spans more than the bj ring.
-constexpr int32_t wlzforcecut = bjsiz - 1;
+// spans more than the step ring.
+constexpr int32_t forcecut = stepringsize - 1;
 
-void wlz77init() {
-  if (!wlz77init1stime) initcodetables();
+void encoder::startpass() {
+  parsestate &ps = parse_;
+  ps.pathcost[0] = blockstartcost;
+  for (int32_t k = 1; k <= costmask; k++) ps.pathcost[k] = unreached;
 
-  bjs[0] = bjstart;
-  for (int32_t k = 1; k <= bjsmask; k++) bjs[k] = bjunreached;
-
-  memset(ffh, 0, sizeof ffh);
-  memset(ffn, 0, sizeof ffn);
-  if (strategy <= 2) {
-    memset(pat10, 0, sizeof pat10);
-    soleftc = -1;
-    opat10 = -1;
-    patplc = 0;
-    solrig = 0;
-    opat1 = 0;
-    solval = 0;
+  matchstate &m = match_;
+  memset(m.hashhead, 0, sizeof m.hashhead);
+  memset(m.hashnext, 0, sizeof m.hashnext);
+  if (options_.strategy <= 2) {
+    memset(m.listlength, 0, sizeof m.listlength);
+    m.runcount = -1;
+    m.prevlistlength = -1;
+    m.listfree = 0;
+    m.runend = 0;
+    m.prevlistend = 0;
+    m.runbyte = 0;
   }
 
-  hufcur = 0;
-  huf[hufnum - 1].x1 = 0x7fffffff;
-  wlzend = wlzplc = wlzmaxi = wlzmini = 0;
-  ghufsave = 0;
-  inithuf(0);
+  curblock_ = 0;
+  blocks_[blockcount_ - 1].end = openend;
+  ps.received = ps.nextpos = ps.reach = ps.settled = 0;
+  predictedsaving_ = 0;
+  startblock(0);
 }
 
-// Whether the block has codes for every symbol of a match step.
-static inline bool wlzstepcoded(bjtyp r) {
-  const int32_t *bit = huf[hufcur].bit;
-  if (r.l == 1) return bit[r.d] != 0;
-  return bit[227 + huflind[r.l - 3]] != 0 && bit[hufdistslot + hufdind[r.d - 1]] != 0;
+// Whether the block has codes for every symbol of a step.
+bool encoder::stepcoded(parsestep r) const {
+  const int32_t *len = blocks_[curblock_].lengths;
+  if (r.length == 1) return len[r.dist] != 0;
+  return len[lengthsymbolbase + codetables.lengthrow[r.length - 3]] != 0 &&
+         len[distslot + codetables.distcode[r.dist - 1]] != 0;
 }
 
 // A forced cut commits the step into the furthest reach before that
 // position is settled, so it could commit a step priced with a length or
-// distance code the block does not have (such a step costs hufnocost and is
-// only ever the best way into a position nothing cheaper has reached yet).
-// With lengths derived from the block's own previous pass this does not
-// happen: the cut falls at the same place in every pass and the step the
-// previous pass committed there is coded and offered again. The guard keeps
-// the stream valid for any other table: it cuts at the furthest reach whose
-// step is coded (the literal into wlzplc always is), which is the furthest
-// reach itself whenever that step is coded.
-static int32_t wlzforcedreach() {
-  int32_t m = wlzmaxi;
-  while (m > wlzplc && (bjs[m & bjsmask] == bjunreached || !wlzstepcoded(bj[m & (bjsiz - 1)]))) m--;
-  if (m < wlzmaxi) {
-    for (int32_t t = m + 1; t <= wlzmaxi; t++) bjs[t & bjsmask] = bjunreached;
-    wlzmaxi = m;
+// distance code the block does not have (such a step costs nocodecost and
+// is only ever the best way into a position nothing cheaper has reached
+// yet). With lengths derived from the block's own previous pass this does
+// not happen: the cut falls at the same place in every pass and the step
+// the previous pass committed there is coded and offered again. The guard
+// keeps the stream valid for any other table: it cuts at the furthest reach
+// whose step is coded (the literal into nextpos always is), which is the
+// furthest reach itself whenever that step is coded.
+int32_t encoder::forcedreach() {
+  parsestate &ps = parse_;
+  int32_t m = ps.reach;
+  while (m > ps.nextpos && (ps.pathcost[m & costmask] == unreached || !stepcoded(ps.laststep[m & stepmask]))) m--;
+  if (m < ps.reach) {
+    for (int32_t t = m + 1; t <= ps.reach; t++) ps.pathcost[t & costmask] = unreached;
+    ps.reach = m;
   }
   return m;
 }
 
-// Writes the settled path from wlzmini to wlzmaxi (= wlzplc).
-static void wlzemit() {
-  constexpr int32_t mask = bjsiz - 1;
-  int32_t k = wlzmaxi;
-  int32_t s = k - bj[k & mask].l;
-  while (s > wlzmini) {
+// Writes the settled path from settled to reach (= nextpos): its steps are
+// first gathered into the slots that end at reach (copying downwards never
+// overwrites a step still to be read), then written in order.
+void encoder::writesteps() {
+  parsestate &ps = parse_;
+  int32_t k = ps.reach;
+  int32_t s = k - ps.laststep[k & stepmask].length;
+  while (s > ps.settled) {
     k--;
-    bj[k & mask] = bj[s & mask];
-    s -= bj[k & mask].l;
+    ps.laststep[k & stepmask] = ps.laststep[s & stepmask];
+    s -= ps.laststep[k & stepmask].length;
   }
 
-  huftree &h = huf[hufcur];
-  uint32_t *frq = (uint32_t *)h.frq;
-  for (; k <= wlzmaxi; k++) {
-    bjtyp r = bj[k & mask];
-    if (r.l == 1) {
-      frq[r.d]++;
-      fputbits(hufsym[r.d], h.bit[r.d]);
+  blockrecord &h = blocks_[curblock_];
+  uint32_t *counts = (uint32_t *)h.counts;
+  for (; k <= ps.reach; k++) {
+    parsestep r = ps.laststep[k & stepmask];
+    if (r.length == 1) {
+      counts[r.dist]++;
+      bits_.put(codes_[r.dist], h.lengths[r.dist]);
     } else {
-      int32_t lr = huflind[r.l - 3];
-      int32_t dc = hufdind[r.d - 1];
-      frq[227 + lr]++;
-      frq[hufdistslot + dc]++;
-      fputbits(hufsym[227 + lr], h.bit[227 + lr]);
-      fputbits(r.l - hxbit[lr][1], hxbit[lr][0]);
-      fputbits(hufsym[hufdistslot + dc], h.bit[hufdistslot + dc]);
-      fputbits(r.d - hxbit[dc][1], hxbit[dc][0]);
+      int32_t lr = codetables.lengthrow[r.length - 3];
+      int32_t dc = codetables.distcode[r.dist - 1];
+      const coderow &lrow = codetables.rows[(size_t)lr], &drow = codetables.rows[(size_t)dc];
+      counts[lengthsymbolbase + lr]++;
+      counts[distslot + dc]++;
+      bits_.put(codes_[lengthsymbolbase + lr], h.lengths[lengthsymbolbase + lr]);
+      bits_.put(r.length - lrow.base, lrow.extrabits);
+      bits_.put(codes_[distslot + dc], h.lengths[distslot + dc]);
+      bits_.put(r.dist - drow.base, drow.extrabits);
     }
   }
 }
 
-void wlz77(const uint8_t *buf, int32_t leng) {
-  int32_t dawlzend;
-  if (leng > 0) {
-    int32_t o = wlzend & wlzmask;
-    int32_t n1 = leng < wlzsiz - o ? leng : wlzsiz - o;
-    memcpy(wlz + o, buf, (size_t)n1);
-    memcpy(wlz, buf + n1, (size_t)(leng - n1));
-    memcpy(wlz + wlzsiz, wlz, 4);
-    wlzend += leng;
-    dawlzend = wlzend - wlzlookahead;
+void encoder::parsechunk(const uint8_t *buf, int32_t n) {
+  parsestate &ps = parse_;
+  matchstate &m = match_;
+  // Positions are processed only once lookahead bytes follow them, except
+  // at the end of the data (n = 0), so that the same data fed in pieces of
+  // any size gives the same bits.
+  int32_t until;
+  if (n > 0) {
+    int32_t o = ps.received & windowmask;
+    int32_t n1 = n < windowsize - o ? n : windowsize - o;
+    memcpy(m.window + o, buf, (size_t)n1);
+    memcpy(m.window, buf + n1, (size_t)(n - n1));
+    memcpy(m.window + windowsize, m.window, 4);
+    ps.received += n;
+    until = ps.received - lookahead;
   } else {
-    dawlzend = wlzend;
+    until = ps.received;
   }
-  dawlzend2 = huf[hufcur].x1 < wlzend ? huf[hufcur].x1 : wlzend;
+  ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
 
-  const bool search = strategy <= 2;
-  while (wlzplc < dawlzend) {
-    int32_t p = wlzplc;
-    int32_t sc = bjs[p & bjsmask];
-    bjs[p & bjsmask] = bjunreached;
+  const bool searching = options_.strategy <= 2;
+  while (ps.nextpos < until) {
+    int32_t p = ps.nextpos;
+    int32_t cost = ps.pathcost[p & costmask];
+    ps.pathcost[p & costmask] = unreached;
 
-    if (search) wlzsearch(p, sc);
+    if (searching) search(p, cost);
 
     // The literal step; on equal cost it replaces a match into p + 1.
-    int32_t b = wlz[p & wlzmask];
-    wlzplc = p + 1;
-    huftree &h = huf[hufcur];
-    int32_t nsc = sc + h.bit[b];
-    h.frq[b] = (int32_t)((uint32_t)h.frq[b] | hufseenflag);
-    if (nsc <= bjs[wlzplc & bjsmask]) {
-      if (wlzplc > wlzmaxi) wlzmaxi = wlzplc;
-      bjs[wlzplc & bjsmask] = nsc;
-      bj[wlzplc & (bjsiz - 1)] = bjtyp{1, (uint16_t)b};
+    int32_t b = m.window[p & windowmask];
+    ps.nextpos = p + 1;
+    blockrecord &h = blocks_[curblock_];
+    int32_t litcost = cost + h.lengths[b];
+    h.counts[b] = (int32_t)((uint32_t)h.counts[b] | seenflag);
+    if (litcost <= ps.pathcost[ps.nextpos & costmask]) {
+      if (ps.nextpos > ps.reach) ps.reach = ps.nextpos;
+      ps.pathcost[ps.nextpos & costmask] = litcost;
+      ps.laststep[ps.nextpos & stepmask] = parsestep{1, (uint16_t)b};
     }
 
     // Longest Match commits the furthest step of every searched position;
     // the others only when the stretch would outgrow the step ring.
-    if (strategy == 2 || wlzplc - wlzmini + wlzlookahead > wlzforcecut) {
-      bool forced = strategy != 2;
-      int32_t m = forced ? wlzforcedreach() : wlzmaxi;
-      while (wlzplc < m) {
-        int32_t q = wlzplc;
-        bjs[q & bjsmask] = bjunreached;
-        wlzskip(q);
+    if (options_.strategy == 2 || ps.nextpos - ps.settled + lookahead > forcecut) {
+      bool forced = options_.strategy != 2;
+      int32_t to = forced ? forcedreach() : ps.reach;
+      while (ps.nextpos < to) {
+        int32_t q = ps.nextpos;
+        ps.pathcost[q & costmask] = unreached;
+        skip(q);
         // Every byte value the parse weighs keeps a code for the next pass.
         // A skipped byte is a copy of one weighed earlier in the same block
         // (the stretch before a forced cut is longer than any match reaches
         // back), so this flag is a guard that never changes the counts.
         if (forced) {
-          int32_t v = wlz[q & wlzmask];
-          h.frq[v] = (int32_t)((uint32_t)h.frq[v] | hufseenflag);
+          int32_t v = m.window[q & windowmask];
+          h.counts[v] = (int32_t)((uint32_t)h.counts[v] | seenflag);
         }
-        wlzplc = q + 1;
+        ps.nextpos = q + 1;
       }
     }
 
-    if (wlzmaxi == wlzplc) {
-      wlzemit();
-      wlzmini = wlzplc;
+    if (ps.reach == ps.nextpos) {
+      writesteps();
+      ps.settled = ps.nextpos;
       // Only this position's cost is live now; counting the rest of the
       // block from here again gives the same decisions and keeps the costs
       // of a large block from overflowing.
-      bjs[wlzplc & bjsmask] = bjstart;
+      ps.pathcost[ps.nextpos & costmask] = blockstartcost;
 
-      if (wlzplc >= huf[hufcur].x1) {
-        nexthuf();
-        for (int32_t k = 0; k <= bjsmask; k++) bjs[k] = bjunreached;
-        dawlzend2 = huf[hufcur].x1 < wlzend ? huf[hufcur].x1 : wlzend;
-        bjs[wlzplc & bjsmask] = bjstart;
+      if (ps.nextpos >= blocks_[curblock_].end) {
+        endblock();
+        for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
+        ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
+        ps.pathcost[ps.nextpos & costmask] = blockstartcost;
       }
     }
   }

@@ -1,15 +1,20 @@
 // One run from the command line to the exit status.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "console/console.h"
+#include "deflate/deflate.h"
+#include "driver/compressfile.h"
 #include "driver/driver.h"
+#include "driver/fileline.h"
 #include "files/files.h"
 #include "zipout/zipout.h"
 
@@ -27,7 +32,16 @@ uint64_t readtics() {
 #endif
 }
 
-static void usage() {
+uint64_t runseed() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t s = (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+  return s ^ ((uint64_t)getpid() << 40) ^ readtics();
+}
+
+namespace {
+
+void usage() {
   myprintf("VORPAK [options] [.ZIP file] [@file or filespec...]\n");
   myprintf("   VORPAK creates .ZIP files that are roughly 1-3%c smaller than \"zip -9 ...\"\n\n", 37);
   myprintf("Available options:\n");
@@ -44,24 +58,29 @@ static void usage() {
   myprintf("Compiled: %s\n", __DATE__);
 }
 
-// The names of an "@" list file: one read of at most infilbufsiz bytes.
-static char listbuf[infilbufsiz + 1];
+// The names of an "@" list file: one read of at most this many bytes.
+constexpr int32_t listfilemax = 65536;
 
-static void readlistfile(const char *path) {
+bool readlistfile(const char *path, filelist &files) {
   int fd = open(path, O_RDONLY);
-  if (fd < 0) return;
-  ssize_t n = read(fd, listbuf, infilbufsiz);
+  if (fd < 0) return true;
+  std::vector<char> buf(listfilemax);
+  ssize_t n = read(fd, buf.data(), buf.size());
   close(fd);
-  if (n > 0) listfilenames(listbuf, (int32_t)n);
+  bool ok = true;
+  // Control characters and the blank separate names; bytes from 128 up are
+  // name characters, so UTF-8 names in a list work.
+  if (n > 0) listfilenames(buf.data(), (int32_t)n, [&](const std::string &name) { ok = ok && files.add(name.c_str()); });
+  return ok;
 }
 
 // Asks before an existing archive is replaced; quiet mode never asks.
-static void overwriteprompt() {
-  if (overwriteyesmode || !messagestream) return;
-  int fd = open(zipfilnam, O_RDONLY);
+void overwriteprompt(const runoptions &o, const std::string &name) {
+  if (o.overwriteyes || o.quiet) return;
+  int fd = open(name.c_str(), O_RDONLY);
   if (fd < 0) return;
   close(fd);
-  myprintf("%s already exists. Overwrite? (y/n)\n", zipfilnam);
+  myprintf("%s already exists. Overwrite? (y/n)\n", name.c_str());
   fflush(stdout);
   for (;;) {
     int ch = getch();
@@ -74,31 +93,7 @@ static void overwriteprompt() {
   }
 }
 
-// Opens an input file for reading. The listing skipped FIFOs and devices,
-// but the entry may have been replaced since: the open does not wait for a
-// writer, and anything but a regular file is refused.
-static FILE *openinput(const char *path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) fatal("Error: %s not found\n", path);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
-    close(fd);
-    fatal("Error: %s could not be read\n", path);
-  }
-  FILE *fil = fdopen(fd, "rb");
-  if (!fil) {
-    close(fd);
-    fatal("Error: %s could not be read\n", path);
-  }
-  return fil;
-}
-
-uint64_t runseed() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t s = (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
-  return s ^ ((uint64_t)getpid() << 40) ^ readtics();
-}
+}  // namespace
 
 int vorpak(int argc, char **argv) {
   messagestream = stdout;
@@ -123,69 +118,88 @@ int vorpak(int argc, char **argv) {
   // instead of ending the process on the spot.
   signal(SIGXFSZ, SIG_IGN);
   setbuf(stdin, nullptr);
-  resetsettings();
-  rndstate = runseed();
 
-  int32_t ai = parseoptions(argc, argv);
-  progressmode = messagestream && !verbosemode && isatty(1);
+  runoptions o;
+  int32_t ai = parseoptions(argc, argv, o);
+  if (o.quiet) messagestream = nullptr;
+  o.progress = !o.quiet && !o.verbose && isatty(1);
   if (!ai) {
     myprintf("Need a .ZIP filename!\n");
     return 1;
   }
-  if (!completename(zipfilnam, argv[ai])) fatal("Error: %s: name too long\n", argv[ai]);
+  std::string zipname;
+  if (!completename(zipname, argv[ai])) fatal("Error: %s: name too long\n", argv[ai]);
 
-  findfilesinit();
-  excludefile(zipfilnam);
-  if (ai == argc - 1) findfiles("*");
-  for (int32_t k = ai + 1; k < argc; k++) {
-    if (argv[k][0] == '@') readlistfile(argv[k] + 1);
-    else findfiles(argv[k]);
+  filelist files(o.recurse);
+  try {
+    files.exclude(zipname.c_str());
+    bool ok = true;
+    if (ai == argc - 1) ok = files.add("*");
+    for (int32_t k = ai + 1; ok && k < argc; k++) {
+      if (argv[k][0] == '@') ok = readlistfile(argv[k] + 1, files);
+      else ok = files.add(argv[k]);
+    }
+    if (!ok) fatal("%s", files.error().c_str());
+  } catch (const std::bad_alloc &) {
+    fatal("Error: malloc failed\n");
   }
-  if (numfiles <= 0) {
+  if (files.count() <= 0) {
     myprintf("No files found\n");
     return 1;
   }
-  initcrc();
 
-  overwriteprompt();
+  overwriteprompt(o, zipname);
 
-  if (!voopen(zipfilnam)) fatal("Error: %s could not be opened\n", zipfilnam);
-  excludefile(votmpnam);
-  myprintf("Creating ZIP: %s\n", zipfilnam);
-  uint64_t bt0 = verbosemode ? readtics() : 0;
+  archivefile archive;
+  if (!archive.create(zipname)) fatal("Error: %s could not be opened\n", zipname.c_str());
+  fatalcleanup = abortarchive;
+  files.exclude(archive.temporaryname().c_str());
+  myprintf("Creating ZIP: %s\n", zipname.c_str());
+  uint64_t bt0 = o.verbose ? readtics() : 0;
 
-  for (int32_t i = 0; i < numfiles; i++) {
-    genfilnam(tmpfilnam, i);
-    char path[namebufsiz + 2];
-    genfilpath(path, i);
+  std::unique_ptr<encoder> enc(new encoder);
+  std::vector<ziprecord> records;
+  const uint64_t seed = runseed();
+  int64_t total = 0;
+  for (int32_t i = 0; i < files.count(); i++) {
+    std::string name, path;
+    if (!files.storedname(i, name) || !files.path(i, path)) fatal("%s", files.error().c_str());
 
-    if (zfil[i].attr & 0x10) {
-      // A directory found under recursion: its contents join the table
+    if (files[i].attr & 0x10) {
+      // A directory found under recursion: its contents join the list
       // behind everything listed so far; it gets no entry of its own.
-      if (!walkdir(path)) continue;
-      strcat(path, "/*");
-      findfiles(path);
+      if (!files.walk(path.c_str())) continue;
+      if (!files.add((path + "/*").c_str())) fatal("%s", files.error().c_str());
       continue;
     }
 
-    myprintf("  Adding: %-12s VOflating ", tmpfilnam);
-    FILE *fil = openinput(path);
-    compressfile(i, fil);
-    fclose(fil);
+    total += files[i].size;
+    inputfile in;
+    // Every file draws its random starting tables from a seed of its own.
+    o.encode.randomseed = seed + 0x9e3779b97f4a7c15ull * (uint64_t)(i + 1);
+    beginline(name);
+    switch (in.open(path)) {
+      case inputfile::notfound:
+        fatal("Error: %s not found\n", path.c_str());
+      case inputfile::unreadable:
+        fatal("Error: %s could not be read\n", path.c_str());
+      case inputfile::opened:
+        break;
+    }
+    records.push_back(compressfile(o, *enc, archive, in, path, name, files[i]));
     myprintf("\n");
   }
 
-  uint64_t bt1 = verbosemode ? readtics() : 0;
-  zipoutfinish();
+  uint64_t bt1 = o.verbose ? readtics() : 0;
+  if (!writecentraldirectory(archive.sink(), records)) fatal("Error: more than 65535 files for one archive\n");
+  checkwritten(archive);
+  int64_t size = archive.sink().tell();
+  if (!archive.finish()) fatal("Error: %s could not be written\n", zipname.c_str());
+  fatalcleanup = nullptr;
 
-  int64_t total = 0;
-  for (int32_t i = 0; i < numfiles; i++)
-    if (!(zfil[i].attr & 0x10)) total += zfil[i].leng;
-  int64_t size = vobufpos1;
   int32_t pct = total ? (int32_t)(100 - (size * 100) / total) : 0;
-  myprintf("      Total (including headers): %9lld/%9lld bytes (%2d%c)", (long long)size,
-           (long long)total, pct, 37);
-  if (verbosemode) myprintf("\nTook %lld tics\n", (long long)(bt1 - bt0));
+  myprintf("      Total (including headers): %9lld/%9lld bytes (%2d%c)", (long long)size, (long long)total, pct, 37);
+  if (o.verbose) myprintf("\nTook %lld tics\n", (long long)(bt1 - bt0));
   myprintf("\n");
   return 0;
 }

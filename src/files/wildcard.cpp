@@ -36,7 +36,7 @@ static int32_t wildrest(const uint8_t *n, const uint8_t *p) {
   return *n == 0;
 }
 
-int32_t wildmatch(const char *i, const char *j) {
+bool wildmatch(const char *i, const char *j) {
   const uint8_t *p = (const uint8_t *)j;
   if (!*p) return 1;   // an empty pattern (an argument ending in a separator) takes every entry
   return wildrest((const uint8_t *)i, p);

@@ -1,0 +1,122 @@
+// The encoder: all the state of coding one file, allocated once and reused
+// for every file a thread codes. The state is grouped by concern, and each
+// concern's operations live in the file named after it:
+//
+//   blocksplit.cpp   where the blocks end (once per file)
+//   passloop.cpp     the passes, their history, the best pass kept
+//   blocktable.cpp   starting and ending a block within a pass
+//   parse.cpp        the shortest-path parse and the writing of its steps
+//   matchsearch.cpp  the candidates the parse weighs at each position
+//
+// The hot paths (the search, the offer, the parse, the bit writer) reach all
+// of it through one object, so they cost no more than plain tables would.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "deflate/bitwriter.h"
+#include "deflate/blocksplit.h"
+#include "deflate/blocktable.h"
+#include "deflate/codetables.h"
+#include "deflate/huffman.h"
+#include "deflate/matchsearch.h"
+#include "deflate/options.h"
+#include "deflate/parse.h"
+#include "deflate/passhistory.h"
+#include "stream/bytesink.h"
+#include "stream/bytesource.h"
+
+class encoder {
+ public:
+  encoder();
+  // About 22 MB: allocated zeroed by the system, so that pages the coding
+  // of small files never reaches are never touched.
+  static void *operator new(size_t size);
+  static void operator delete(void *p);
+
+  // Codes length bytes of in (read from its first byte, once per pass) as a
+  // Deflate stream into out, from out's position at the call; see deflate.h.
+  encoderesult compress(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
+                        encodewatcher *watcher);
+
+  // The pass loop alone, over blocks that end at ends[0..count) (the last
+  // is length) and start with the given 320-slot lengths each.
+  encoderesult passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
+                      encodewatcher *watcher, const int32_t *ends, int32_t count, const int32_t *startlengths);
+
+  // One pass over the blocks as they stand; its length, or -1 when the
+  // input failed, or -2 when the sink did. Made public for the tests of the
+  // parse; pieces caps the bytes handed to the parse at a time.
+  int64_t onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces = maxchunk);
+
+  // The block table after a pass: each block's lengths for the next pass.
+  const blockrecord &block(int32_t b) const { return blocks_[b]; }
+  int32_t blockcount() const { return blockcount_; }
+  int64_t predictedsaving() const { return predictedsaving_; }
+
+ private:
+  // ---- blocksplit.cpp and passloop.cpp ----
+  int32_t layout(bytesource &in, int32_t length);
+  encoderesult runpasses(bytesource &in, int64_t length, bytesink &out, encodewatcher *watcher);
+  void startinglengths();
+  bool recordpass(int64_t length);
+  uint32_t fingerprint() const;
+  void restorebest();
+
+  // ---- blocktable.cpp ----
+  void startblock(int32_t b);
+  void endblock();
+
+  // ---- parse.cpp ----
+  void startpass();
+  void parsechunk(const uint8_t *buf, int32_t n);
+  void writesteps();
+  int32_t forcedreach();
+  bool stepcoded(parsestep r) const;
+  // Records the step (l, d) from p when it is the cheapest known way to
+  // p + l and p + l does not pass the block end or the data received.
+  void offer(int32_t p, int32_t l, int32_t d, int32_t cost) {
+    int32_t t = p + l;
+    if (cost < parse_.pathcost[t & costmask] && t <= parse_.steplimit) {
+      if (t > parse_.reach) parse_.reach = t;
+      parse_.pathcost[t & costmask] = cost;
+      parse_.laststep[t & stepmask] = parsestep{(uint16_t)l, (uint16_t)d};
+    }
+  }
+
+  // ---- matchsearch.cpp ----
+  void search(int32_t p, int32_t cost);
+  void skip(int32_t q);
+  void walknearest(int32_t p, int32_t cost, int32_t d);
+  void walkxtreme(int32_t p, int32_t cost, int32_t d);
+  bool cannotextend(int32_t p, int32_t l, int32_t d0) const;
+  int32_t nextcandidate(int32_t p, int32_t l, int32_t d) const;
+  void runstep(int32_t q, int32_t b);
+
+  encodeoptions options_;
+  std::vector<uint8_t> chunk_;   // one piece of input
+
+  // The blocks of the current file and the one being coded.
+  blockrecord blocks_[maxblocks];
+  int32_t blockcount_;
+  int32_t curblock_;          // blockcount_ once every block is finished
+  int32_t codes_[slotcount];  // bit-reversed codes of the current block
+  int32_t newlengths_[slotcount];
+  // Parse cost of each code row (length + extra bits, or nocodecost).
+  int32_t codecost_[coderowcount];
+  // Xtreme: for each distance code, the next code above it whose cost is
+  // strictly lower, or 30.
+  uint8_t cheapercode_[32];
+  // Bits by which this pass's symbols would have been shorter had each
+  // block been coded with the lengths derived from its own counts (64-bit:
+  // a large file's saving can pass 2^31 bits).
+  int64_t predictedsaving_;
+
+  bitwriter bits_;
+  huffmanscratch huffman_;
+  blocksplitter splitter_;
+  matchstate match_;
+  parsestate parse_;
+  passhistory history_;
+};

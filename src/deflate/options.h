@@ -1,0 +1,44 @@
+// What a caller tells the encoder (options), what it is shown while a file is
+// coded (a watcher), and what comes back (the result).
+#pragma once
+
+#include <cstdint>
+
+struct encodeoptions {
+  int32_t strategy = 0;            // 0 Xtreme, 1 Intense, 2 Longest Match, 3 Huffman Only
+  double splitthreshold = 256.0;   // bytes a cut must save; 0 or less: one block per file
+  int32_t blockcount = 0;          // above 0: exactly this many blocks (at most 1024) instead
+  bool randomtables = false;       // random starting tables, drawn afresh for every block
+  uint64_t randomseed = 0;         // the generator's seed for them
+  bool onecodeforempty = false;    // an unused code-length table gets one code (zlib 1.2.1)
+  bool neverstore = false;         // keep the shortest pass even when the data did not shrink
+};
+
+// Told of the file's progress, between passes only (never on a hot path).
+class encodewatcher {
+ public:
+  virtual ~encodewatcher() = default;
+  // The block ends chosen for the file, the last being its length.
+  virtual void blocklayout(const int32_t *ends, int32_t count) { (void)ends, (void)count; }
+  // Pass number pass (from 1) begins.
+  virtual void passbegins(int32_t pass) { (void)pass; }
+  // The pass just ended wrote length bytes; predictedsaving is what it
+  // predicts the next pass saves, in bits (0 or less: the passes have
+  // converged); finalpass marks a pass that repeats the best one.
+  virtual void passends(int64_t length, int64_t predictedsaving, bool finalpass) {
+    (void)length, (void)predictedsaving, (void)finalpass;
+  }
+};
+
+struct encoderesult {
+  enum outcome {
+    compressed,    // the sink holds the kept pass
+    store,         // the data did not shrink: store it (the sink holds a longer pass)
+    readfailed,    // the source could not deliver its bytes
+    writefailed,   // the sink failed (see its error())
+    nomemory,      // the whole data could not be held for the block layout
+  };
+  outcome result;
+  int64_t length;   // bytes the sink holds from the start position
+  int32_t passes;   // passes run, a final re-creating pass included
+};

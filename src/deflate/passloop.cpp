@@ -1,0 +1,177 @@
+// The passes over one file. The blocks are laid out once; then the whole
+// file is coded again and again, each pass coding every block with the code
+// lengths derived from that block's own counts in the pass before and
+// overwriting the previous pass in the sink. The loop stops when another
+// pass is predicted to save nothing, when the sequence of tables repeats,
+// or at the pass cap; the best pass is re-created when the last is not the
+// best, and a file that does not shrink is to be stored.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "deflate/blockheader.h"
+#include "deflate/encoder.h"
+#include "deflate/startingtables.h"
+#include "stream/crc32.h"
+
+// The input is read in pieces of this size; the parse takes at most
+// maxchunk bytes of each at a time.
+constexpr int32_t readpiece = 65536;
+
+encoder::encoder() : chunk_(readpiece) {}
+
+void *encoder::operator new(size_t size) {
+  void *p = calloc(1, size);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+void encoder::operator delete(void *p) { free(p); }
+
+int32_t encoder::layout(bytesource &in, int32_t length) {
+  int32_t ends[maxblocks];
+  int32_t count = 1;
+  ends[0] = length;
+  if (options_.splitthreshold > 0.0) {
+    const uint8_t *data = in.whole();
+    std::vector<uint8_t> copy;
+    if (!data) {
+      copy.resize(length > 0 ? (size_t)length : 1);
+      if (!in.rewind() || !in.read(copy.data(), length)) return -1;
+      data = copy.data();
+    }
+    count = splitblocks(splitter_, data, length, options_.splitthreshold, options_.blockcount, ends);
+  }
+  for (int32_t b = 0; b < count; b++) blocks_[b].end = ends[b];
+  return count;
+}
+
+void encoder::startinglengths() {
+  uint64_t state = options_.randomseed;
+  for (int32_t b = 0; b < blockcount_; b++) {
+    if (options_.strategy == 3 || !options_.randomtables) fixedlengths(options_.strategy == 3, blocks_[b].lengths);
+    else randomlengths(&state, huffman_, blocks_[b].counts, blocks_[b].lengths);
+  }
+}
+
+int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces) {
+  const int64_t start = out.tell();
+  bits_.start(&out);
+  startpass();
+  bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
+  bits_.put(2, 2);                                      // BTYPE: dynamic codes
+  writeblockheader(bits_, blocks_[curblock_].lengths, huffman_, options_.onecodeforempty);
+
+  if (!in.rewind()) return -1;
+  for (int64_t o = 0; o < length; o += readpiece) {
+    int32_t n = length - o < readpiece ? (int32_t)(length - o) : readpiece;
+    if (!in.read(chunk_.data(), n)) return -1;
+    for (int32_t k = 0; k < n; k += pieces) parsechunk(chunk_.data() + k, n - k < pieces ? n - k : pieces);
+    if (out.failed()) return -2;
+  }
+  parsechunk(nullptr, 0);
+  endblock();
+  bits_.align();
+  // The pass's bytes reach a file sink now, so that a write that fails is
+  // noticed before the pass is reported.
+  out.flush();
+  if (out.failed()) return -2;
+  return out.tell() - start;
+}
+
+uint32_t encoder::fingerprint() const {
+  // The rows read as one sequence, taken in pairs from the last to the
+  // first, each pair packed into one byte (lengths are at most 15).
+  const uint8_t *seq = &history_.codedwith[0][0];
+  uint32_t r = 0xffffffff;
+  for (int32_t k = blockcount_ * slotcount - 2; k >= 0; k -= 2) r = crcstep(r, (uint32_t)seq[k + 1] * 16 + seq[k]);
+  return r;
+}
+
+void encoder::restorebest() {
+  for (int32_t b = 0; b < blockcount_; b++)
+    for (int32_t s = 0; s < slotcount; s++) blocks_[b].lengths[s] = history_.best[b][s];
+  history_.lastpass = true;
+}
+
+// Records the search pass just ended and decides what follows it. True:
+// stop, this pass stands (the pass cap, or a repeat of an earlier pass that
+// is the best). False: go on, with the best pass's lengths back in every
+// block and lastpass set when a repeated pass is longer than the best.
+bool encoder::recordpass(int64_t length) {
+  passhistory &h = history_;
+  if (h.passcount > maxpasses - 1) return true;
+  h.lengths[h.passcount] = length;
+  if (length < h.bestlength) {
+    h.bestlength = length;
+    memcpy(h.best, h.codedwith, (size_t)blockcount_ * slotcount);
+  }
+  h.prints[h.passcount] = fingerprint();
+  // The same tables give the same pass: once a pass repeats an earlier
+  // one, every pass after it would repeat the ones between.
+  int32_t k = h.passcount - 1;
+  while (k >= 0 && !(h.prints[k] == h.prints[h.passcount] && h.lengths[k] == length)) k--;
+  if (k < 0) return false;
+  if (length <= h.bestlength) return true;
+  restorebest();
+  return false;
+}
+
+encoderesult encoder::passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
+                             encodewatcher *watcher, const int32_t *ends, int32_t count,
+                             const int32_t *startlengths) {
+  options_ = options;
+  blockcount_ = count;
+  for (int32_t b = 0; b < count; b++) {
+    blocks_[b].end = ends[b];
+    memcpy(blocks_[b].lengths, startlengths + (size_t)b * slotcount, sizeof blocks_[b].lengths);
+  }
+  return runpasses(in, length, out, watcher);
+}
+
+encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, encodewatcher *watcher) {
+  passhistory &h = history_;
+  h.lastpass = false;
+  h.passcount = 0;
+  h.bestlength = 0x7fffffff;
+  const int64_t start = out.tell();
+  int64_t len;
+  for (;;) {
+    for (int32_t b = 0; b < blockcount_; b++)
+      for (int32_t s = 0; s < slotcount; s++) h.codedwith[b][s] = (uint8_t)blocks_[b].lengths[s];
+    if (watcher) watcher->passbegins(h.passcount + 1);
+    out.seek(start);
+    len = onepass(in, length, out);
+    if (len < 0) return {len == -1 ? encoderesult::readfailed : encoderesult::writefailed, 0, h.passcount + 1};
+    if (watcher) watcher->passends(len, predictedsaving_, h.lastpass);
+
+    if (h.lastpass) break;
+    if (predictedsaving_ <= 0) {
+      // Converged: the data did not shrink, or this pass or the best one
+      // stands.
+      if (!options_.neverstore && length < (h.bestlength < len ? h.bestlength : len))
+        return {encoderesult::store, len, h.passcount + 1};
+      if (len <= h.bestlength) break;
+      restorebest();
+    }
+    if (!h.lastpass && recordpass(len)) break;
+    h.passcount++;
+  }
+  return {encoderesult::compressed, len, h.passcount + 1};
+}
+
+encoderesult encoder::compress(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
+                               encodewatcher *watcher) {
+  options_ = options;
+  try {
+    blockcount_ = layout(in, (int32_t)length);
+  } catch (const std::bad_alloc &) {
+    return {encoderesult::nomemory, 0, 0};
+  }
+  if (blockcount_ < 0) return {encoderesult::readfailed, 0, 0};
+  int32_t ends[maxblocks];
+  for (int32_t b = 0; b < blockcount_; b++) ends[b] = blocks_[b].end;
+  if (watcher) watcher->blocklayout(ends, blockcount_);
+  startinglengths();
+  return runpasses(in, length, out, watcher);
+}

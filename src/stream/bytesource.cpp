@@ -1,0 +1,10 @@
+#include "stream/bytesource.h"
+
+#include <cstring>
+
+bool memorysource::read(uint8_t *buf, int32_t n) {
+  if (n < 0 || (size_t)n > size_ - pos_) return false;
+  memcpy(buf, data_ + pos_, (size_t)n);
+  pos_ += (size_t)n;
+  return true;
+}

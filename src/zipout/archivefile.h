@@ -1,0 +1,47 @@
+// The archive file: created as a new temporary file beside the archive's
+// name and renamed over it only when complete. A failed run (abort) or
+// SIGINT, SIGTERM or SIGHUP removes the temporary file, so an existing
+// archive of that name survives a failed or interrupted run unchanged.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "stream/bytesink.h"
+
+// Positions are kept below this: ZIP records hold 32-bit offsets read as
+// signed by many readers, and a flush comes at least once per ring of
+// output, which leaves room for one more ring and the records behind it.
+constexpr int64_t archivemaxpos = 0x7fffffff - 2 * (1 << 20);
+
+class archivefile {
+ public:
+  archivefile() = default;
+  archivefile(const archivefile &) = delete;
+  archivefile &operator=(const archivefile &) = delete;
+  ~archivefile() { abort(); }
+
+  // Creates the temporary file beside name (permission bits 0666 less the
+  // umask) and registers its removal on the signals above. False on
+  // failure (errno tells why). Only one archive file is open at a time.
+  bool create(const std::string &name);
+  const std::string &name() const { return name_; }
+  const std::string &temporaryname() const { return tmpname_; }
+  bytesink &sink() { return *sink_; }
+  // Flushes, truncates the file to the current position, closes it and
+  // renames it over the archive's name. False on failure (the temporary
+  // file is then still there: abort removes it).
+  bool finish();
+  // Closes and removes the temporary file, if any. Safe to call twice.
+  void abort();
+
+ private:
+  std::string name_, tmpname_;
+  int fd_ = -1;
+  std::unique_ptr<bytesink> sink_;
+};
+
+// Removes the temporary file of the open archive, if any: for a failure
+// that ends the process where no object is at hand.
+void abortarchive();

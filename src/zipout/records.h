@@ -1,0 +1,65 @@
+// ZIP records: the local file header in front of each entry, the patch that
+// puts CRC and sizes into it once the entry's data are written, and the
+// central directory with the end record. Every field is little-endian,
+// whatever the host's order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stream/bytesink.h"
+
+// Version 2.0 in the version fields.
+constexpr uint16_t zipversion = 20;
+// General purpose flag bits: 1 (with 2) the Deflate option used; 3 a data
+// descriptor follows the data; 11 the name is UTF-8.
+constexpr uint16_t zipflagmax = 0x0002;
+constexpr uint16_t zipflagdescriptor = 0x0008;
+constexpr uint16_t zipflagutf8 = 0x0800;
+constexpr uint16_t methodstored = 0;
+constexpr uint16_t methoddeflated = 8;
+// The end record counts entries in 16 bits.
+constexpr int32_t zipmaxentries = 65535;
+
+// One entry's fields as its local and central headers carry them.
+struct ziprecord {
+  std::string name;           // the name's bytes as stored
+  uint16_t madeby = zipversion;
+  uint16_t needed = zipversion;
+  uint16_t flags = 0;
+  uint16_t method = methodstored;
+  uint16_t time = 0, date = 0;   // MS-DOS form
+  uint32_t crc = 0;
+  uint32_t compressed = 0;       // size of the data in the archive
+  uint32_t size = 0;             // uncompressed size
+  uint16_t internalattr = 0;
+  uint32_t externalattr = 0;
+  std::string localextra, centralextra, comment;
+  int64_t headoff = 0;           // offset of the local header
+  int64_t datoff = 0;            // offset of the data, behind the local header
+};
+
+// 1 when name is valid UTF-8 with at least one byte above 127.
+bool isutf8name(const std::string &name);
+
+// The record of a new entry for a file under this program's conventions:
+// MS-DOS attributes (attr, 0x20 for a file), except that a name that is
+// UTF-8 and not plain ASCII is marked so and its entry says "made by Unix"
+// with the mode rw-r--r--: Info-ZIP's UnZip reads every name of an
+// MS-DOS-made entry as code page 437, UTF-8 flag or not.
+ziprecord filerecord(const std::string &name, uint16_t time, uint16_t date, uint8_t attr);
+// Sets the method and the flags that go with it (the Deflate option bit for
+// method 8), keeping the UTF-8 mark.
+void setmethod(ziprecord &r, uint16_t method);
+
+// Writes the local header at the sink's position; sets headoff and datoff.
+// CRC and sizes are written as they stand (placeholders until the patch).
+void writelocalheader(bytesink &out, ziprecord &r);
+// Puts crc, compressed and size into the local header at headoff and
+// returns to the end of the data (datoff + compressed).
+void patchlocalheader(bytesink &out, const ziprecord &r);
+// Writes the central directory of the records and the end record with the
+// archive comment. False when the records do not fit the format (more than
+// 65535 entries).
+bool writecentraldirectory(bytesink &out, const std::vector<ziprecord> &records, const std::string &comment = "");
