@@ -1,218 +1,99 @@
 // Round trip through the encoder: the input's first bytes choose the
-// settings, the rest is an entry's data. The entry is written into a real
-// temporary archive the way compressfile writes it (block layout, starting
-// lengths, passes that overwrite the entry in place), and after every pass
-// zlib's raw inflate must give back exactly the data. A symbol coded with
-// length 0 writes no bits and throws the decoder off, so the inflate also
-// catches "no symbol without a code"; the tables derived for the next pass
-// are checked for it directly as well.
+// options, the rest is a file's data. After every pass zlib's raw inflate
+// must give back exactly the data (a symbol coded with length 0 writes no
+// bits and throws the decoder off, so this also catches "no symbol without
+// a code"), and the lengths derived for the next pass must be valid. One
+// more pass over the final tables, with the data handed to the parse in
+// pieces of a chosen size, must give the same bits.
 //
-// Selector bytes:
-//   0: bits 0-1 strategy (0..3), bit 2 -zl121, bit 3 random starting
-//      lengths (drawn from the input, not the clock), bit 4 a third pass
-//   1, 2: bit 7 of byte 1 clear: threshold = (15-bit value) / 32 bytes
-//      (0 gives one block); set: block count = the 15-bit value
-//   3, 4, 5: seed of the piece sizes handed to fputbuf (byte 5 also picks
-//      how small the pieces tend to be)
-#include <fcntl.h>
-#include <unistd.h>
-#include <zlib.h>
-
+// Selector bytes: 0: bits 0-1 strategy, bit 2 -zl121, bit 3 random starting
+// tables, bit 4 -ns, bits 5-6 the passes (1 to 3, or until they converge);
+// 1, 2: bit 7 of byte 1 clear: threshold = (15-bit
+// value) / 32 bytes (0 gives one block), set: block count = the 15-bit
+// value; 3: seed of the random tables and the piece size.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "console/console.h"
+#include <zlib.h>
+
 #include "deflate/deflate.h"
-#include "driver/driver.h"
-#include "files/files.h"
-#include "zipout/zipout.h"
 
 namespace {
 
-constexpr size_t selectorbytes = 6;
-constexpr size_t maxdata = 65536;   // keeps one execution well under a second
+constexpr size_t selectorbytes = 4;
+constexpr size_t maxdata = 16384;   // keeps one execution well under a second
 
-std::string workdir;
-std::string archivename;
-
-void removeworkdir() { rmdir(workdir.c_str()); }
-
-[[noreturn]] void fail(const char *what, int32_t pass, int32_t block, int32_t value) {
-  fprintf(stderr, "roundtrip: %s (pass %d, block %d, value %d)\n", what, pass, block, value);
-  abort();
+bool inflates(const uint8_t *p, size_t n, const uint8_t *want, size_t wantn) {
+  std::vector<uint8_t> out(wantn + 1);
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) abort();
+  z.next_in = (Bytef *)p, z.avail_in = (uInt)n, z.next_out = out.data(), z.avail_out = (uInt)out.size();
+  int rc = inflate(&z, Z_FINISH);
+  bool ok = rc == Z_STREAM_END && z.avail_in == 0 && z.total_out == wantn && memcmp(out.data(), want, wantn) == 0;
+  inflateEnd(&z);
+  return ok;
 }
 
-uint32_t nextrandom(uint32_t &s) {
-  s ^= s << 13;
-  s ^= s >> 17;
-  s ^= s << 5;
-  return s;
-}
-
-// The starting lengths compressfile gives every block; the random ones come
-// from the input's seed so that a finding can be replayed.
-void startinglengths(uint32_t &seed, bool random) {
-  for (int32_t b = 0; b < hufnum; b++) {
-    int32_t *bit = huf[b].bit;
-    if (strategy == 3 || !random) {
-      fixedlengths(bit);
-    } else {
-      int32_t *frq = huf[b].frq;
-      for (int32_t s = 0; s < hufslots; s++) frq[s] = (int32_t)(nextrandom(seed) & 32767) + 16384;
-      frq[286] = frq[287] = frq[318] = frq[319] = 0;
-      hufrq2bit(frq, 286, bit, 16);
-      hufrq2bit(frq + hufdistslot, 30, bit + hufdistslot, 16);
-    }
+struct checker : encodewatcher {
+  encoder &enc;
+  bytesink &out;
+  const uint8_t *data;
+  size_t size;
+  std::vector<int32_t> ends;
+  checker(encoder &e, bytesink &o, const uint8_t *d, size_t n) : enc(e), out(o), data(d), size(n) {}
+  void blocklayout(const int32_t *e, int32_t n) override {
+    if (n < 1 || n > maxblocks || e[n - 1] != (int32_t)size) abort();
+    for (int32_t b = 1; b < n; b++)
+      if (e[b] <= e[b - 1]) abort();
+    ends.assign(e, e + n);
   }
-}
-
-// The entry's table record and names, as findfiles would leave them for a
-// file "f" in the current directory.
-void oneentry(int32_t leng) {
-  findfilesinit();
-  fnambuf[0] = 0;
-  memcpy(fnambuf + 1, "f", 2);
-  fnamptr = 3;
-  zfiltyp &z = zfil[0];
-  memset(&z, 0, sizeof z);
-  z.filspec = 0;
-  z.filnam = 1;
-  z.leng = leng;
-  z.attr = 0x20;
-  numfiles = 1;
-}
-
-std::string inflated(const std::string &deflated, bool *ok) {
-  z_stream zs;
-  memset(&zs, 0, sizeof zs);
-  *ok = false;
-  if (inflateInit2(&zs, -15) != Z_OK) return "";
-  zs.next_in = (Bytef *)deflated.data();
-  zs.avail_in = (uInt)deflated.size();
-  std::string out;
-  static char buf[65536];
-  int rc;
-  do {
-    zs.next_out = (Bytef *)buf;
-    zs.avail_out = sizeof buf;
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf, sizeof buf - zs.avail_out);
-    // A stream that never ends would otherwise loop as long as it yields.
-    if (out.size() > 4 * maxdata) break;
-  } while (rc == Z_OK && (zs.avail_in > 0 || zs.avail_out == 0));
-  *ok = rc == Z_STREAM_END && zs.avail_in == 0;
-  inflateEnd(&zs);
-  return out;
-}
+  void passends(int64_t length, int64_t, bool) override {
+    if (!inflates(out.bytes(), (size_t)length, data, size)) abort();
+    for (int32_t b = 0; b < (int32_t)ends.size(); b++)
+      for (int32_t s = 0; s < slotcount; s++)
+        if (enc.block(b).lengths[s] < 0 || enc.block(b).lengths[s] > 15 || !enc.block(b).lengths[endofblock]) abort();
+  }
+};
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/vorpakfuzz.XXXXXX";
-  if (!mkdtemp(tmpl)) abort();
-  workdir = tmpl;
-  archivename = workdir + "/fuzz.zip";
-  atexit(removeworkdir);   // empty again after every run
-  initcrc();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   if (size < selectorbytes) return 0;
-  const uint8_t *sel = in;
+  static encoder *enc = new encoder;
+  static bytesink out;
   const uint8_t *data = in + selectorbytes;
-  const int32_t n = (int32_t)(size - selectorbytes < maxdata ? size - selectorbytes : maxdata);
+  const size_t n = size - selectorbytes < maxdata ? size - selectorbytes : maxdata;
+  encodeoptions o;
+  o.strategy = in[0] & 3;
+  o.onecodeforempty = in[0] & 4;
+  o.randomtables = in[0] & 8;
+  o.neverstore = in[0] & 16;
+  o.randomseed = in[3];
+  o.maxpasses = (in[0] >> 5) & 3;
+  const int32_t v = ((in[1] & 127) << 8) | in[2];
+  if (in[1] & 128) o.blockcount = v;
+  else o.splitthreshold = v / 32.0;
 
-  resetsettings();
-  messagestream = nullptr;
-  strategy = sel[0] & 3;
-  fixzlib121 = (sel[0] >> 2) & 1;
-  const bool randomstart = (sel[0] >> 3) & 1;
-  const int32_t passes = 2 + ((sel[0] >> 4) & 1);
-  const int32_t v = ((sel[1] & 127) << 8) | sel[2];
-  if (sel[1] & 128) gpohufnum = v;
-  else gpohufthresh = v / 32.0;
-  uint32_t seed = ((uint32_t)sel[3] << 16 | (uint32_t)sel[4] << 8 | sel[5]) * 2654435761u + 1;
-  // Piece sizes: mostly up to 65536 like the driver's reads, or much
-  // smaller, which moves where the chunks of the parser end.
-  static const int32_t piececap[4] = {65536, 4096, 300, 7};
-  const int32_t cap = piececap[sel[5] & 3];
+  memorysource src(data, n);
+  checker c(*enc, out, data, n);
+  out.clear();
+  encoderesult r = enc->compress(src, (int64_t)n, out, o, &c);
+  if (r.result != encoderesult::compressed && r.result != encoderesult::store) abort();
 
-  oneentry(n);
-
-  // Block layout, once, from the whole data.
-  if (gpohufthresh > 0.0) {
-    std::vector<uint8_t> whole(data, data + n);
-    hufbuf = whole.data();
-    hufnum = 0;
-    hufsplit(0, n);
-    hufbuf = nullptr;
-  } else {
-    hufnum = 1;
+  // One more pass from the tables the last one derived, in pieces.
+  std::vector<int32_t> lengths(c.ends.size() * slotcount);
+  for (size_t b = 0; b < c.ends.size(); b++) memcpy(&lengths[b * slotcount], enc->block((int32_t)b).lengths, slotcount * 4);
+  std::string whole;
+  for (int32_t pieces : {(int32_t)maxchunk, 1 + in[3] * 97}) {
+    enc->setblocks(o, c.ends.data(), (int32_t)c.ends.size(), lengths.data());
+    out.clear();
+    int64_t len = enc->onepass(src, (int64_t)n, out, pieces);
+    std::string got((const char *)out.bytes(), (size_t)len);
+    if (!inflates(out.bytes(), (size_t)len, data, n) || (pieces != maxchunk && got != whole)) abort();
+    whole = got;
   }
-  if (hufnum < 1 || hufnum > hufmaxblocks) fail("block count out of range", -1, -1, hufnum);
-  // Where each block's bytes begin: the parse relies on every block ending
-  // beyond its start, and on the last one being the end of the data.
-  std::vector<int32_t> start(hufnum + 1);
-  start[0] = 0;
-  for (int32_t b = 0; b < hufnum - 1; b++) {
-    start[b + 1] = huf[b].x1;
-    if (start[b + 1] <= start[b] || start[b + 1] >= n) fail("block end out of order", -1, b, huf[b].x1);
-  }
-  start[hufnum] = n;
-
-  startinglengths(seed, randomstart);
-
-  if (!voopen(archivename.c_str())) fail("cannot create the archive", -1, -1, 0);
-  const std::string want((const char *)data, (size_t)n);
-  const uint32_t wantcrc = (uint32_t)crc32(0, data, (uInt)n);
-
-  for (int32_t pass = 0; pass < passes; pass++) {
-    zipoutopenfile(0);
-    for (int32_t o = 0; o < n;) {
-      int32_t k = 1 + (int32_t)(nextrandom(seed) % (uint32_t)cap);
-      if (k > n - o) k = n - o;
-      fputbuf(data + o, k);
-      o += k;
-    }
-    zipoutclose();
-
-    const zfiltyp &z = zfil[0];
-    if ((uint32_t)z.crc != wantcrc) fail("CRC differs from zlib's", pass, -1, 0);
-    if (z.datoff - z.headoff != 30 + 1) fail("local header size", pass, -1, z.datoff - z.headoff);
-    if (z.endoff != votell()) fail("position is not behind the entry", pass, -1, votell());
-
-    // The pass as it stands in the archive file.
-    voflush();
-    std::string got((size_t)(z.endoff - z.datoff), '\0');
-    if (pread(vofilhand, got.data(), got.size(), z.datoff) != (ssize_t)got.size())
-      fail("cannot read the archive back", pass, -1, 0);
-    bool ok = false;
-    std::string back = inflated(got, &ok);
-    if (!ok) fail("zlib rejects the stream", pass, -1, (int32_t)back.size());
-    if (back != want) fail("inflated data differ", pass, -1, (int32_t)back.size());
-
-    // The lengths the next pass codes with: no length above Deflate's 15,
-    // and under every strategy whose parse weighs every position as a
-    // literal, a code for each byte value the block contains. (Longest
-    // Match jumps over the inside of its matches whatever the lengths, so a
-    // byte met only there is never coded as a literal and needs no code.)
-    for (int32_t b = 0; b < hufnum; b++) {
-      for (int32_t s = 0; s < hufslots; s++)
-        if (huf[b].bit[s] < 0 || huf[b].bit[s] > 15) fail("code length out of range", pass, b, s);
-      if (huf[b].bit[256] == 0) fail("end of block without a code", pass, b, 256);
-      if (strategy == 2) continue;
-      for (int32_t p = start[b]; p < start[b + 1]; p++)
-        if (huf[b].bit[data[p]] == 0) fail("byte value left without a code", pass, b, data[p]);
-    }
-
-    voseek(z.headoff);
-  }
-  voclose();
-  unlink(archivename.c_str());
   return 0;
 }

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
     if (pat[k] == '*' && (k == 0 || pat[k - 1] != '*')) stars++;
   if (!withinbounds(stars, name.size())) return 0;
 
-  int32_t got = wildmatch(name.c_str(), pat.c_str());
+  int32_t got = wildmatch(name.c_str(), pat.c_str()) ? 1 : 0;
   bool want = reference(name, pat);
   if (got != (want ? 1 : 0)) {
     fprintf(stderr, "wildmatch(\"%s\", \"%s\") = %d, expected %d\n", name.c_str(), pat.c_str(), got, want);

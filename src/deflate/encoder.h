@@ -45,9 +45,13 @@ class encoder {
   encoderesult passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
                       encodewatcher *watcher, const int32_t *ends, int32_t count, const int32_t *startlengths);
 
-  // One pass over the blocks as they stand; its length, or -1 when the
-  // input failed, or -2 when the sink did. Made public for the tests of the
-  // parse; pieces caps the bytes handed to the parse at a time.
+  // Sets the blocks a pass codes: their ends and starting lengths, as
+  // passes() does before its first pass.
+  void setblocks(const encodeoptions &options, const int32_t *ends, int32_t count, const int32_t *startlengths);
+  // One pass over the blocks as they stand, from the sink's position; its
+  // length, or -1 when the input failed, or -2 when the sink did. pieces
+  // caps the bytes handed to the parse at a time (the output does not
+  // depend on it).
   int64_t onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces = maxchunk);
 
   // The block table after a pass: each block's lengths for the next pass.

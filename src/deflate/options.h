@@ -12,6 +12,10 @@ struct encodeoptions {
   uint64_t randomseed = 0;         // the generator's seed for them
   bool onecodeforempty = false;    // an unused code-length table gets one code (zlib 1.2.1)
   bool neverstore = false;         // keep the shortest pass even when the data did not shrink
+  // Above 0: after this many passes the loop ends with the best of them
+  // (re-created by one more pass when the last is not the best); 0: the
+  // passes run until another cannot help.
+  int32_t maxpasses = 0;
 };
 
 // Told of the file's progress, between passes only (never on a hot path).

@@ -117,15 +117,20 @@ bool encoder::recordpass(int64_t length) {
   return false;
 }
 
-encoderesult encoder::passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
-                             encodewatcher *watcher, const int32_t *ends, int32_t count,
-                             const int32_t *startlengths) {
+void encoder::setblocks(const encodeoptions &options, const int32_t *ends, int32_t count,
+                        const int32_t *startlengths) {
   options_ = options;
   blockcount_ = count;
   for (int32_t b = 0; b < count; b++) {
     blocks_[b].end = ends[b];
     memcpy(blocks_[b].lengths, startlengths + (size_t)b * slotcount, sizeof blocks_[b].lengths);
   }
+}
+
+encoderesult encoder::passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
+                             encodewatcher *watcher, const int32_t *ends, int32_t count,
+                             const int32_t *startlengths) {
+  setblocks(options, ends, count, startlengths);
   return runpasses(in, length, out, watcher);
 }
 
@@ -155,6 +160,10 @@ encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, e
       restorebest();
     }
     if (!h.lastpass && recordpass(len)) break;
+    if (!h.lastpass && options_.maxpasses > 0 && h.passcount + 1 >= options_.maxpasses) {
+      if (len <= h.bestlength) break;
+      restorebest();
+    }
     h.passcount++;
   }
   return {encoderesult::compressed, len, h.passcount + 1};

@@ -31,9 +31,9 @@ void bytesink::fail(int error) {
 // interrupted and simply goes on; any other failure (a full disk, a file
 // size limit, an I/O error) is remembered and the bytes are dropped.
 void bytesink::flush() {
+  if (pos_ > maxpos_) fail(toolarge);
   if (fd_ < 0) return;
   assert(flushed_ <= pos_ && pos_ - flushed_ <= mask_ + 1);
-  if (pos_ > maxpos_) fail(toolarge);
   int64_t at = flushed_;
   while (at < pos_ && !error_) {
     // Up to the end of the ring, then from its start.

@@ -27,29 +27,19 @@ struct archivecase {
 
 const std::vector<archivecase> cases = {
     {"Xtreme", {"-s0"}, "mixed"},
-    {"Intense", {"-s1"}, "mixed"},
-    {"LongestMatch", {"-s2"}, "mixed"},
-    {"HuffmanOnly", {"-s3"}, "mixed"},
-    {"Uncompressed", {"-s4"}, "mixed"},
-    {"NoStore", {"-ns"}, "mixed"},
-    {"NoStoreUncompressed", {"-ns", "-s4"}, "mixed"},   // -s4 stores all the same
-    {"OneBlock", {"-b0"}, "mixed"},
-    {"SevenBlocks", {"-n7"}, "mixed"},
+    {"LongestMatch", {"-s2", "-b16"}, "mixed"},
+    // No distance code is used in any block: the empty distance code.
+    {"HuffmanOnlyZlib121", {"-zl121", "-s3"}, "mixed"},
+    {"Uncompressed", {"-s4", "-ns"}, "mixed"},   // -s4 stores all the same
+    {"NoStore", {"-ns", "-s1"}, "mixed"},
     // So many block headers cost more than they save; -ns keeps the entries
     // deflated so that the readers meet all the blocks.
     {"ManyBlocks", {"-n1024", "-ns"}, "mixed"},
-    {"LowThreshold", {"-s2", "-b16"}, "mixed"},
-    {"RandomTables", {"-rn"}, "mixed"},
-    {"RandomTablesThreeBlocks", {"-rn", "-s1", "-n3"}, "mixed"},
-    // No distance code is used in any block: the empty distance code.
-    {"Zlib121", {"-zl121", "-s3"}, "mixed"},
-    {"Zlib121NoStore", {"-zl121", "-ns"}, "mixed"},
-    {"RecursionOverFiles", {"-r", "-s3"}, "mixed"},   // plain file names stay bare
+    {"RandomTables", {"-rn", "-n3"}, "mixed"},
     {"Recursion", {"-r"}, "tree"},
     {"SpacesAndUtf8Names", {"-r"}, "names"},
     // Around the 64 KiB input buffer.
-    {"BufferEdgesHuffman", {"-s3"}, "edges"},
-    {"BufferEdgesStored", {"-s4"}, "edges"},
+    {"BufferEdges", {"-s3"}, "edges"},
 };
 
 // Files of a set, the arguments that select them, and which of them shrink
@@ -122,6 +112,15 @@ constexpr uint16_t dostime = 14 * 2048 + 37 * 32 + 29, dosdate = 5 + 24 * 512 + 
 
 class Interop : public E2E, public ::testing::WithParamInterface<size_t> {
  protected:
+  std::string scratch;
+  void SetUp() override {
+    E2E::SetUp();
+    scratch = maketempdir();
+  }
+  void TearDown() override {
+    removetree(scratch);
+    E2E::TearDown();
+  }
   // Extracted by reader into a directory of its own, the files must be the
   // inputs, under their own names (UTF-8 ones too), each readable and
   // writable by its owner.
@@ -158,19 +157,17 @@ TEST_P(Interop, EveryReaderTestsAndExtractsTheInputs) {
   std::vector<zipentry> es = entries("save.zip");
   ASSERT_EQ(es.size(), s.files.size());
   // Tested by unzip, Python's zipfile, zlib, bsdtar and 7-Zip.
-  namedata want;
-  for (auto &e : es) want.push_back({e.name, s.files.at(e.name)});
-  checkall("save.zip", want);
+  checkall("save.zip", namedata(s.files.begin(), s.files.end()), false);
   std::string zip = shq(path("save.zip"));
   expectextracted("unzip", "unzip -o -qq " + zip, s.files);
-  if (havetool("bsdtar")) expectextracted("bsdtar", "bsdtar -xf " + zip, s.files);
-  if (havetool("7zz")) expectextracted("7zz", "7zz x -y " + zip, s.files);
+  expectextracted("bsdtar", "bsdtar -xf " + zip, s.files);
+  expectextracted("7zz", "7zz x -y " + zip, s.files);
 
   // What the records and the console say of each entry.
   const auto &o = c.options;
   bool ns = std::count(o.begin(), o.end(), "-ns"), s4 = std::count(o.begin(), o.end(), "-s4");
-  std::vector<std::string> v = rendered(r.out), raw = rawlines(r.out);
-  ASSERT_EQ(v.size(), es.size() + 2) << r.out;
+  std::vector<std::string> v = rendered(r.out);
+  ASSERT_EQ(v.size(), es.size() + 3) << r.out;
   int64_t total = 0;
   for (size_t k = 0; k < es.size(); k++) {
     const zipentry &e = es[k];
@@ -192,17 +189,15 @@ TEST_P(Interop, EveryReaderTestsAndExtractsTheInputs) {
     std::string shown = v[k + 1];
     if (e.method == 8) {
       shown.erase(shown.find_last_not_of(' ') + 1);
-      EXPECT_EQ(shown, fmt("  Adding: %-12s VOflating ", e.name.c_str()) + figures(e.csize, e.usize));
+      EXPECT_EQ(shown, adding(e.name) + figures(e.csize, e.usize));
     } else {
       // A status longer than the stored text (a ratio of -1000% or less)
       // leaves its last characters behind it on the screen.
-      std::string st = storedtext(e.usize), line = fmt("  Adding: %-12s ", e.name.c_str()) + st;
+      std::string line = fmt("  Adding: %-12s ", e.name.c_str()) + storedtext(e.usize);
       EXPECT_EQ(shown.substr(0, line.size()), line);
-      EXPECT_TRUE(raw[k + 1].size() >= st.size() && raw[k + 1].substr(raw[k + 1].size() - st.size()) == st)
-          << raw[k + 1];
     }
   }
-  EXPECT_EQ(v.back(), totalsline((int64_t)readfile(path("save.zip")).size(), total));
+  EXPECT_EQ(v[v.size() - 2], totalsline((int64_t)readfile(path("save.zip")).size(), total));
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, Interop, ::testing::Range<size_t>(0, cases.size()),

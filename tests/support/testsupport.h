@@ -1,6 +1,7 @@
-// Helpers shared by the test programs: temporary directories, running the
-// built program, files, and checks of archives by independent readers
-// (zlib's inflate, unzip -t, Python's zipfile).
+// Helpers shared by the test programs: scratch directories, running the
+// built program and other commands, test data, and the independent readers
+// (zlib's inflate, unzip, Python's zipfile, bsdtar, 7-Zip) that check every
+// archive a test writes.
 #pragma once
 
 #include <cstdint>
@@ -10,66 +11,61 @@
 
 struct runresult {
   int status;        // exit status, or 128 + signal number
-  std::string out;   // everything written to standard output
+  std::string out;   // standard output (and standard error for runshell)
 };
+using namedata = std::vector<std::pair<std::string, std::string>>;
 
-// A new empty directory under $TMPDIR (or /tmp), removed by removetree.
+// A new empty directory under $TMPDIR (or /tmp); removetree removes it.
 std::string maketempdir();
 void removetree(const std::string &dir);
-
-// Runs the built vorpak in dir with args; standard input from stdinpath.
+// The built vorpak in dir, standard input from stdinpath.
 runresult runvorpak(const std::string &dir, const std::vector<std::string> &args,
                     const std::string &stdinpath = "/dev/null");
-// Runs a shell command line in dir; standard output and error both captured.
+// A shell command line in dir.
 runresult runshell(const std::string &dir, const std::string &cmd);
 // Reads a forked child's output from fd to its end, closes fd and reaps pid.
 runresult waitoutput(int pid, int fd);
-// Sends this process's standard output to the file at path, from now on.
-void redirectstdout(const std::string &path);
+std::string shq(const std::string &s);   // quoted for the shell
 
 void writefile(const std::string &path, const std::string &data);
 std::string readfile(const std::string &path);
 bool fileexists(const std::string &path);
 
-// The corpus under tests/data: the 11 file names, and a file's bytes after a
-// check of its size and CRC-32. A missing or changed file throws, naming its
-// path, so a test that uses it fails loudly instead of counting nothing.
-const std::vector<std::string> &corpusnames();
-std::string corpusfile(const std::string &name);
-// EXPECTED.md beside the corpus; throws, naming the path, when it is missing.
-std::string expectedtable();
-
-// Deterministic test data.
+// Deterministic test data: noise, and word-like text with repeats.
 std::string randombytes(size_t n, uint32_t seed);
-std::string textbytes(size_t n, uint32_t seed);   // word-like text with repeats
+std::string textbytes(size_t n, uint32_t seed);
 
-// Raw Deflate inflate through zlib; ok is false when the stream is invalid
-// or does not end exactly at the end of the data.
+// The corpus under tests/data: a file's bytes after a check of its size and
+// CRC-32 (a missing or changed file throws, naming its path), and the rows
+// of one section of EXPECTED.md.
+std::string corpusfile(const std::string &name);
+struct expectedrow {
+  std::string file;
+  int method, bytes, passes, blocks;
+  std::vector<int> ends;   // block ends shown (a list cut off with "..." shows a prefix)
+  bool cut;                // the list was cut: its last number may be cut off too
+};
+std::vector<expectedrow> expectedrows(const std::string &section);
+// The sanitizer run sets VORPAK_QUICK and keeps to the smaller inputs.
+bool quick();
+
+// Raw Deflate through zlib; ok is false unless the stream is valid and ends
+// exactly at the end of the data.
 std::string inflateraw(const std::string &deflated, bool *ok);
 
-// One entry as the central directory describes it, with its data.
+// One entry as the central directory and its local header describe it.
 struct zipentry {
-  std::string name;
-  uint16_t flags = 0, method = 0, version = 0, made = 0, time = 0, date = 0;
-  uint32_t crc = 0, csize = 0, usize = 0, headoff = 0, extattr = 0;
-  uint16_t lflags = 0, lmethod = 0;   // the local header's flags and method
-  uint32_t lcrc = 0, lcsize = 0, lusize = 0;
+  std::string name, extra, comment, lextra;
+  uint16_t made = 0, version = 0, flags = 0, method = 0, time = 0, date = 0, intattr = 0;
+  uint16_t lversion = 0, lflags = 0, lmethod = 0, ltime = 0, ldate = 0;
+  uint32_t crc = 0, csize = 0, usize = 0, headoff = 0, extattr = 0, lcrc = 0, lcsize = 0, lusize = 0;
   std::string data;   // the entry's data as stored in the archive
 };
-// Reads an archive's records (end record, central directory, local headers);
-// ok is false when a record is missing or inconsistent.
-std::vector<zipentry> parsezip(const std::string &bytes, bool *ok);
+// An archive's records; ok is false when one is missing or inconsistent.
+std::vector<zipentry> parsezip(const std::string &bytes, bool *ok, std::string *comment = nullptr);
 
-// Puts the real Python interpreter first on PATH (once per process).
-void directpython();
-
-// Checks zippath with `unzip -t` and with Python's zipfile (every CRC, the
-// names in order, every member's bytes equal to the given file). Returns an
-// empty string when both readers accept it, else what they said.
-std::string checkarchive(const std::string &zippath,
-                         const std::vector<std::pair<std::string, std::string>> &namesandfiles);
-
-// Every deflated entry of the archive inflated by zlib equals expected; returns
-// an empty string when so.
-std::string checkinflate(const std::string &zipbytes,
-                         const std::vector<std::pair<std::string, std::string>> &namesanddata);
+// Every reader at hand accepts the archive at zippath and finds exactly
+// these entries, in this order, with these contents: unzip -t, Python's
+// zipfile, zlib's inflate of every deflated entry (and its CRC), bsdtar and
+// 7-Zip. Returns what they said, or an empty string.
+std::string checkreaders(const std::string &zippath, const namedata &entries);

@@ -1,0 +1,157 @@
+// The encoder through zlib's inflate: every pass of every option set must
+// give back the data, however the data reach the parse, whichever tables the
+// passes start from, and whatever another encoder does at the same time.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "deflate/deflate.h"
+#include "deflate/startingtables.h"
+#include "testsupport.h"
+
+namespace {
+
+std::string bytesof(const bytesink &out, int64_t start, int64_t n) {
+  return std::string((const char *)out.bytes() + start, (size_t)n);
+}
+
+// Inflates the sink after every pass, and checks the lengths each block
+// derived for the next pass: at most 15 bits, a code for end of block, and
+// (where the parse weighs every position) one for every byte of the block.
+struct everypass : encodewatcher {
+  encoder &enc;
+  bytesink &out;
+  const std::string &data;
+  int32_t strategy;
+  std::vector<int32_t> ends;
+  everypass(encoder &e, bytesink &o, const std::string &d, int32_t s) : enc(e), out(o), data(d), strategy(s) {}
+  void blocklayout(const int32_t *e, int32_t n) override { ends.assign(e, e + n); }
+  void passends(int64_t length, int64_t, bool) override {
+    bool ok;
+    ASSERT_TRUE(inflateraw(bytesof(out, 0, length), &ok) == data && ok);
+    for (int32_t b = 0, start = 0; b < (int32_t)ends.size(); start = ends[(size_t)b++]) {
+      const int32_t *len = enc.block(b).lengths;
+      EXPECT_NE(len[endofblock], 0) << "block " << b;
+      for (int32_t s = 0; s < slotcount; s++) EXPECT_LE(len[s], 15);
+      for (int32_t p = start; p < ends[(size_t)b] && strategy != 2; p++)
+        ASSERT_NE(len[(uint8_t)data[(size_t)p]], 0) << "block " << b << " byte " << p;
+    }
+  }
+};
+
+TEST(Encoder, EveryPassOfEveryOptionSetInflates) {
+  std::string periodic;
+  for (int k = 0; k < 3000; k++) periodic += "abc"[k % 3];
+  const std::string mixed = textbytes(20000, 1) + randombytes(3000, 2) + std::string(9000, '\0') + textbytes(5000, 3);
+  const std::vector<std::pair<std::string, std::vector<encodeoptions>>> cases = {
+      {"", {{}, {.strategy = 3}, {.neverstore = true}}},
+      {"x", {{}, {.strategy = 2, .neverstore = true}}},
+      {periodic, {{}, {.strategy = 1}, {.strategy = 2}, {.randomtables = true, .randomseed = 5}}},
+      {mixed,
+       {{}, {.strategy = 1, .blockcount = 5}, {.strategy = 2, .splitthreshold = 16}, {.strategy = 3, .blockcount = 9},
+        {.randomtables = true, .randomseed = 7}, {.strategy = 3, .onecodeforempty = true}}},
+      {randombytes(5000, 4), {{}, {.neverstore = true}, {.strategy = 1, .randomtables = true}}},
+      // No natural cut point for longer than the step ring: forced cuts,
+      // also from random tables with uncoded lengths and distances.
+      {std::string(300000, '\xe5'), {{.splitthreshold = 0}, {.strategy = 1, .randomtables = true, .randomseed = 9}}},
+  };
+  std::unique_ptr<encoder> enc(new encoder);
+  bytesink out;
+  for (auto &[data, sets] : cases) {
+    for (const encodeoptions &o : sets) {
+      SCOPED_TRACE(testing::Message() << data.size() << " bytes, strategy " << o.strategy << " blocks " << o.blockcount
+                                      << (o.randomtables ? " random" : ""));
+      memorysource in((const uint8_t *)data.data(), data.size());
+      everypass w(*enc, out, data, o.strategy);
+      out.clear();
+      encoderesult r = enc->compress(in, (int64_t)data.size(), out, o, &w);
+      // Stored only when allowed, and only when no pass shrank the data.
+      EXPECT_FALSE(o.neverstore && r.result == encoderesult::store);
+      EXPECT_TRUE(r.result != encoderesult::store || r.length > (int64_t)data.size());
+    }
+  }
+}
+
+// The same data fed to the parse in pieces of any size give the same bits:
+// a position is processed only once 260 bytes follow it, or at the end.
+TEST(Encoder, PieceSizesDoNotChangeTheBits) {
+  const std::string data = textbytes(50000, 5) + randombytes(2000, 6) + textbytes(20000, 7);
+  const int32_t ends[] = {20000, 51000, (int32_t)data.size()};
+  std::vector<int32_t> lengths(3 * slotcount);
+  std::unique_ptr<encoder> enc(new encoder);
+  for (int32_t strategy : {0, 2, 3}) {
+    for (int32_t b = 0; b < 3; b++) fixedlengths(strategy == 3, lengths.data() + b * slotcount);
+    std::string first;
+    for (int32_t pieces : {maxchunk, 1, 7, 300, 32255}) {
+      memorysource in((const uint8_t *)data.data(), data.size());
+      bytesink out;
+      enc->setblocks({.strategy = strategy}, ends, 3, lengths.data());
+      int64_t n = enc->onepass(in, (int64_t)data.size(), out, pieces);
+      if (pieces == maxchunk) first = bytesof(out, 0, n);
+      EXPECT_EQ(bytesof(out, 0, n), first) << "strategy " << strategy << ", pieces of " << pieces;
+    }
+    bool ok;
+    EXPECT_TRUE(inflateraw(first, &ok) == data && ok);
+  }
+}
+
+// Two encoders in two threads, coding two files at the same time, give each
+// file exactly the bytes one encoder gives it alone.
+TEST(Encoder, TwoThreadsGiveTheBytesOfOne) {
+  const std::string files[2] = {corpusfile(quick() ? "fields.c" : "alice29.txt"), corpusfile("sum")};
+  const encodeoptions opts[2] = {{}, {.strategy = 1, .blockcount = 3}};
+  auto code = [&](int k) {
+    std::unique_ptr<encoder> enc(new encoder);
+    memorysource in((const uint8_t *)files[k].data(), files[k].size());
+    bytesink out;
+    encoderesult r = enc->compress(in, (int64_t)files[k].size(), out, opts[k], nullptr);
+    return bytesof(out, 0, r.length);
+  };
+  std::string alone[2] = {code(0), code(1)}, together[2];
+  std::thread t0([&] { together[0] = code(0); }), t1([&] { together[1] = code(1); });
+  t0.join();
+  t1.join();
+  EXPECT_EQ(together[0], alone[0]);
+  EXPECT_EQ(together[1], alone[1]);
+}
+
+// -zl121: a block coded without matches derives one distance code of length
+// 1 instead of none, for inflaters that refuse an empty code.
+TEST(Encoder, EmptyDistanceCodeGetsOneCodeOnlyWhenAsked) {
+  const std::string data = textbytes(3000, 8);
+  std::unique_ptr<encoder> enc(new encoder);
+  for (bool fix : {false, true}) {
+    memorysource in((const uint8_t *)data.data(), data.size());
+    bytesink out;
+    enc->compress(in, (int64_t)data.size(), out, {.strategy = 3, .onecodeforempty = fix}, nullptr);
+    EXPECT_EQ(enc->block(0).lengths[distslot], fix ? 1 : 0);
+    for (int32_t c = 1; c < 30; c++) EXPECT_EQ(enc->block(0).lengths[distslot + c], 0);
+  }
+}
+
+// Random starting tables: a complete code with a length for every literal,
+// length and distance slot; two seeds, or two blocks drawn one after the
+// other, get different tables; one seed gives the same tables again.
+TEST(Encoder, RandomStartingTables) {
+  huffmanscratch scratch;
+  auto draw = [&](uint64_t *state) {
+    std::vector<int32_t> counts(slotcount), len(slotcount);
+    randomlengths(state, scratch, counts.data(), len.data());
+    double litlen = 0, dist = 0;
+    for (int32_t s = 0; s < slotcount; s++) {
+      EXPECT_EQ(len[s] != 0, s < litlencount || (s >= distslot && s < distslot + 30)) << "slot " << s;
+      if (len[s]) (s < distslot ? litlen : dist) += 1.0 / (1 << len[s]);
+    }
+    EXPECT_EQ(litlen, 1.0);
+    EXPECT_EQ(dist, 1.0);
+    return len;
+  };
+  uint64_t a = 1, b = 2, again = 1;
+  auto first = draw(&a);
+  EXPECT_NE(first, draw(&a));
+  EXPECT_NE(first, draw(&b));
+  EXPECT_EQ(first, draw(&again));
+}
+
+}  // namespace
