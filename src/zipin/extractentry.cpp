@@ -60,7 +60,7 @@ std::string inflateinto(const uint8_t *in, uint32_t length, std::vector<uint8_t>
 bool extractentry(const uint8_t *data, size_t size, const zipinentry &e, std::vector<uint8_t> &out,
                   std::string &error) {
   out.clear();
-  const std::string label = "entry \"" + printablename(e.name) + "\": ";
+  const std::string label = entrylabel(e) + ": ";
   if (e.flags & flagencrypted) return fail(out, error, label + "encrypted");
   if (e.method != methodstored && e.method != methoddeflated)
     return fail(out, error, label + "compression method " + std::to_string(e.method) + " is not supported");

@@ -1,10 +1,13 @@
-// The record layouts this subsystem reads. Only the subsystem's own sources
-// include this: its short names would clash with the writer's.
+// The record layouts this subsystem reads, and how its messages name an
+// entry. Only the subsystem's own sources include this: the short names are
+// for its record parsing alone.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "zipin/zipin.h"
 
 // Record signatures: "PK" and two bytes.
 constexpr uint32_t localsig = 0x04034b50;
@@ -44,6 +47,6 @@ constexpr uint16_t flagdescriptor = 0x0008;
 inline uint16_t le16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 inline uint32_t le32(const uint8_t *p) { return (uint32_t)le16(p) | (uint32_t)le16(p + 2) << 16; }
 
-// A name fit for a message on a terminal: control bytes become '?', and a
-// very long name is cut.
-std::string printablename(const std::string &name);
+// The entry as a message names it: 'entry "NAME"', the name fit for a
+// terminal (control bytes become '?', a very long name is cut).
+std::string entrylabel(const zipinentry &e);

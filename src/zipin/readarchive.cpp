@@ -26,8 +26,6 @@ bool refuse(zipinarchive &a, std::string &error, std::string message) {
   return refused(a);
 }
 
-std::string entrylabel(const zipinentry &e) { return "entry \"" + printablename(e.name) + "\""; }
-
 // True when the extra field block holds a ZIP64 field. The walk stops at a
 // tail too short for a whole field: such padding is copied as it is, and no
 // reader could find a field in it either.
@@ -217,12 +215,12 @@ bool checktiling(const std::vector<zipinentry> &entries, int64_t cdoff, std::str
 
 }  // namespace
 
-std::string printablename(const std::string &name) {
-  std::string s = name.substr(0, messagenamebytes);
-  for (char &ch : s)
+std::string entrylabel(const zipinentry &e) {
+  std::string name = e.name.substr(0, messagenamebytes);
+  for (char &ch : name)
     if ((uint8_t)ch < 0x20 || ch == 0x7f) ch = '?';
-  if (name.size() > messagenamebytes) s += "...";
-  return s;
+  if (e.name.size() > messagenamebytes) name += "...";
+  return "entry \"" + name + "\"";
 }
 
 bool readarchive(const uint8_t *data, size_t size, zipinarchive &a, std::string &error) {
