@@ -17,7 +17,7 @@ constexpr uint32_t descriptorsig = 0x08074b50;
 constexpr uint32_t zip64endsig = 0x06064b50;
 constexpr uint32_t zip64locatorsig = 0x07064b50;
 
-// Fixed parts of the records, before their variable-length fields.
+// Sizes of the records up to their variable-length fields.
 constexpr int64_t localsize = 30;
 constexpr int64_t centralsize = 46;
 constexpr int64_t endsize = 22;

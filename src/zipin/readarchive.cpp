@@ -243,7 +243,7 @@ bool readarchive(const uint8_t *data, size_t size, zipinarchive &a, std::string 
     return refuse(a, error, "split or spanned archive (more than one disk)");
   if ((int64_t)cdoff + cdsize != end)
     return refuse(a, error, "the end record's central directory offset and size do not lead to the end record");
-  // Every central header takes at least its fixed part, so the count is
+  // Every central header takes at least its fixed-size fields, so the count is
   // checked before anything is allocated for it.
   if ((int64_t)entries * centralsize > cdsize)
     return refuse(a, error, "the central directory is too small for its " + std::to_string(entries) + " entries");
