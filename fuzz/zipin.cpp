@@ -29,13 +29,14 @@ void checktiling(const zipinarchive &a, size_t size) {
   std::sort(order.begin(), order.end(), [](auto x, auto y) { return x->headoff < y->headoff; });
   int64_t next = 0;
   for (const zipinentry *e : order) {
-    const int64_t behind = e->endoff - (e->datoff + e->compressed);
+    const int64_t header = 30 + (int64_t)(e->name.size() + e->localextra.size());
     const int64_t descriptor = !e->descriptor ? 0 : e->descriptorsig ? 16 : 12;
-    if (e->headoff != next || e->datoff != e->headoff + 30 + (int64_t)(e->name.size() + e->localextra.size()) || behind != descriptor)
+    if (e->headoff != next || e->datoff != e->headoff + header || e->endoff != e->datoff + e->compressed + descriptor)
       fail("entries do not tile the archive", e->name);
     next = e->endoff;
   }
-  if (next != a.centraloffset || a.centraloffset + 22 > (int64_t)size) fail("entries end off the central directory", "");
+  if (next != a.centraloffset || a.centraloffset + 22 > (int64_t)size)
+    fail("entries do not end at the central directory", "");
 }
 
 }  // namespace
