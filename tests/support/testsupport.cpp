@@ -223,7 +223,7 @@ std::vector<zipentry> parsezip(const std::string &b, bool *ok, std::string *comm
 // The archive checks start Python once per archive. A version manager's
 // shim in front of the interpreter costs more than the check itself, so the
 // interpreter it resolves to is looked up once and put first on the path.
-static void directpython() {
+void directpython() {
   static bool done = false;
   if (done) return;
   done = true;
