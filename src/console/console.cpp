@@ -68,5 +68,8 @@ void fatal(const char *f, ...) {
   void (*cleanup)() = fatalcleanup;
   fatalcleanup = nullptr;
   if (cleanup) cleanup();
-  exit(1);
+  // Worker threads may still be running: the process ends without running
+  // the destructors of objects they could be using.
+  fflush(nullptr);
+  _exit(1);
 }

@@ -38,6 +38,11 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
         if (tolower((unsigned char)a[2]) == 's' && a[3] == 0) o.encode.neverstore = true;
         else o.encode.blockcount = optlong(a + 2);
         break;
+      case 'j': {
+        int32_t v = optlong(a + 2);
+        o.threads = v > maxthreads ? maxthreads : v;
+        break;
+      }
       case 'q':
         o.quiet = true;
         break;

@@ -1,68 +1,101 @@
-// One file into the archive: stored under the Uncompressed strategy, else
-// coded by the encoder straight into the archive behind its local header;
-// a file that does not shrink is rewritten stored over the attempt.
 #include "driver/compressfile.h"
 
 #include "console/console.h"
-#include "driver/fileline.h"
-#include "zipout/zipout.h"
+
+std::string writeerror(const std::string &archivename, int error) {
+  if (error == bytesink::toolarge)
+    return "Error: " + archivename + " would reach 2 GiB, more than a ZIP archive without extensions can hold\n";
+  return "Error: " + archivename + " could not be written\n";
+}
+
+void checkwritten(archivefile &archive) {
+  if (archive.sink().failed()) fatal("%s", writeerror(archive.name(), archive.sink().error()).c_str());
+}
+
+codedfile codefile(const runoptions &o, encoder &enc, inputfile &in, const std::string &path, const fileentry &f,
+                   bytesink &out, fileline &line, const std::string &archivename) {
+  codedfile c;
+  if (o.encode.strategy == strategystored) {
+    c.result = codedfile::stored;
+    return c;
+  }
+  encoderesult r = enc.compress(in, f.size, out, o.encode, &line);
+  switch (r.result) {
+    case encoderesult::readfailed:
+      c.message = "Error: " + path + " could not be read\n";
+      break;
+    case encoderesult::writefailed:
+      c.message = writeerror(archivename, out.error());
+      break;
+    case encoderesult::nomemory:
+      c.message = "malloc failed\n";
+      break;
+    case encoderesult::store:
+      c.result = codedfile::stored;
+      break;
+    case encoderesult::compressed:
+      c.result = codedfile::deflated;
+      c.crc = in.crc();
+      c.length = r.length;
+      break;
+  }
+  return c;
+}
 
 namespace {
 
-// The message for a sink that failed: the archive would pass what its
-// 32-bit offsets hold, or a write failed.
-[[noreturn]] void writefailed(archivefile &archive) {
-  if (archive.sink().error() == bytesink::toolarge)
-    fatal("Error: %s would reach 2 GiB, more than a ZIP archive without extensions can hold\n",
-          archive.name().c_str());
-  fatal("Error: %s could not be written\n", archive.name().c_str());
+void store(bytesink &out, archivefile &archive, ziprecord &rec, inputfile &in, const std::string &path,
+           const fileentry &f, fileline &line) {
+  if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
+  checkwritten(archive);
+  line.stored();
 }
 
 }  // namespace
-
-void checkwritten(archivefile &archive) {
-  if (archive.sink().failed()) writefailed(archive);
-}
 
 ziprecord compressfile(const runoptions &o, encoder &enc, archivefile &archive, inputfile &in,
                        const std::string &path, const std::string &name, const fileentry &f) {
   bytesink &out = archive.sink();
   ziprecord rec = filerecord(name, f.time, f.date, f.attr);
   fileline line(o.verbose, o.progress, f.size);
-
-  auto store = [&]() {
-    if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
-    checkwritten(archive);
-    line.stored();
-  };
-
-  if (o.encode.strategy == strategystored) {
-    store();
+  if (o.encode.strategy != strategystored) {
+    setmethod(rec, methoddeflated);
+    writelocalheader(out, rec);
+  }
+  codedfile c = codefile(o, enc, in, path, f, out, line, archive.name());
+  if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
+  if (c.result == codedfile::stored) {
+    // Over the longer attempt, if there was one.
+    if (o.encode.strategy != strategystored) out.seek(rec.headoff);
+    store(out, archive, rec, in, path, f, line);
     return rec;
   }
-
-  setmethod(rec, methoddeflated);
-  writelocalheader(out, rec);
-  encoderesult r = enc.compress(in, f.size, out, o.encode, &line);
-  switch (r.result) {
-    case encoderesult::readfailed:
-      fatal("Error: %s could not be read\n", path.c_str());
-    case encoderesult::writefailed:
-      writefailed(archive);
-    case encoderesult::nomemory:
-      fatal("malloc failed\n");
-    case encoderesult::store:
-      out.seek(rec.headoff);
-      store();
-      return rec;
-    case encoderesult::compressed:
-      break;
-  }
-  rec.crc = in.crc();
-  rec.compressed = (uint32_t)r.length;
+  rec.crc = c.crc;
+  rec.compressed = (uint32_t)c.length;
   rec.size = (uint32_t)f.size;
   patchlocalheader(out, rec);
   checkwritten(archive);
-  line.kept(r.length);
+  line.kept(c.length);
+  return rec;
+}
+
+ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
+                     const std::string &path, const std::string &name, const fileentry &f, fileline &line) {
+  bytesink &out = archive.sink();
+  ziprecord rec = filerecord(name, f.time, f.date, f.attr);
+  if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
+  if (c.result == codedfile::stored) {
+    store(out, archive, rec, in, path, f, line);
+    return rec;
+  }
+  // The sizes are known: the local header is complete at once.
+  setmethod(rec, methoddeflated);
+  rec.crc = c.crc;
+  rec.compressed = (uint32_t)c.length;
+  rec.size = (uint32_t)f.size;
+  writelocalheader(out, rec);
+  out.write(coded.bytes(), (size_t)c.length);
+  checkwritten(archive);
+  line.kept(c.length);
   return rec;
 }

@@ -1,20 +1,46 @@
-// One file into the archive, with its console line.
+// One file into the archive, with its console line: coded straight into the
+// archive by the thread that writes it, or coded by a worker into a sink of
+// its own and copied into the archive when its turn comes.
 #pragma once
 
 #include <string>
 
 #include "deflate/deflate.h"
 #include "driver/driver.h"
+#include "driver/fileline.h"
 #include "driver/inputfile.h"
 #include "files/files.h"
 #include "zipout/zipout.h"
 
+// What coding one file came to.
+struct codedfile {
+  enum outcome { deflated, stored, failed } result = failed;
+  std::string message;   // failed: the whole error message
+  uint32_t crc = 0;      // deflated: CRC-32 of the data
+  int64_t length = 0;    // deflated: bytes of Deflate data in the sink
+};
+
+// Codes the file f, open as in, into out from out's position; the line
+// shows the passes. A file that does not shrink (or every file under -s4)
+// comes back as stored, for the caller to store from in. archivename names
+// the archive in a message about a sink that failed.
+codedfile codefile(const runoptions &o, encoder &enc, inputfile &in, const std::string &path, const fileentry &f,
+                   bytesink &out, fileline &line, const std::string &archivename);
+
 // Writes the file f, open as in, at the archive's position under name:
-// stored under the Uncompressed strategy, else deflated in passes (stored
-// when it does not shrink). Returns its record for the central directory.
-// A failure ends the run with its message (path names the input).
+// coded straight into the archive behind its local header, or stored.
+// Returns its record for the central directory. A failure ends the run
+// with its message (path names the input).
 ziprecord compressfile(const runoptions &o, encoder &enc, archivefile &archive, inputfile &in,
                        const std::string &path, const std::string &name, const fileentry &f);
 
+// Writes an entry that a worker coded: its local header and the data in
+// coded (a memory sink, from position 0), or stored from in; then the end
+// of its line (line no longer captures). Ends the run on failure.
+ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
+                     const std::string &path, const std::string &name, const fileentry &f, fileline &line);
+
 // Ends the run with the archive's error when its sink has failed.
 void checkwritten(archivefile &archive);
+// The message for a sink that failed while writing the archive.
+std::string writeerror(const std::string &archivename, int error);

@@ -22,10 +22,14 @@ struct runoptions {
   // -s# (strategy 4, Uncompressed, never reaches the encoder), -b#, -n#,
   // -rn, -ns, -zl121.
   encodeoptions encode;
+  // -j#: threads that code files (0 or less: one per online processor).
+  int32_t threads = 0;
   // Standard output is a terminal and neither -q nor -v was given: the
   // file's line shows which pass is running.
   bool progress = false;
 };
+
+constexpr int32_t maxthreads = 256;
 
 constexpr int32_t strategystored = 4;   // -s4: every file stored
 

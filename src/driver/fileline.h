@@ -3,6 +3,7 @@
 // the stored text, which backs up over the status and the progress word.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,17 @@ void beginline(const std::string &name);
 class fileline : public encodewatcher {
  public:
   fileline(bool verbose, bool progress, int64_t size) : verbose_(verbose), progress_(progress), size_(size) {}
+  // A file coded by a worker while other lines are printed: its text is
+  // kept, to be printed when its turn comes, and the running pass is
+  // published in pass for whoever shows progress.
+  fileline(bool verbose, int64_t size, std::atomic<int32_t> *pass)
+      : verbose_(verbose), progress_(false), size_(size), capture_(&text_), pass_(pass) {}
+
+  // The captured text so far; from now on the line prints directly.
+  std::string release() {
+    capture_ = nullptr;
+    return std::move(text_);
+  }
 
   void blocklayout(const int32_t *ends, int32_t count) override;
   void passbegins(int32_t pass) override;
@@ -34,13 +46,24 @@ class fileline : public encodewatcher {
 
  private:
   void eraseprogress();
+  void say(const char *f, ...) __attribute__((format(printf, 2, 3)));
 
   bool verbose_, progress_;
   int64_t size_;
   std::string status_;   // the status the last pass printed (empty when none)
   std::string shown_;    // everything the passes printed after the progress word
   int32_t progressshown_ = 0;
+  std::string text_;
+  std::string *capture_ = nullptr;
+  std::atomic<int32_t> *pass_ = nullptr;
 };
+
+// Progress on a terminal, for a line whose pass is published elsewhere:
+// shows "pass n" after what the line holds, erasing the previous count.
+// Returns the characters now shown.
+int32_t showpass(int32_t pass, int32_t shown);
+// Backs over, blanks and backs over again the shown characters.
+void erasepass(int32_t shown);
 
 // "%9d/%9d bytes (%2d%c)": an entry's compressed and original size and the
 // saving in percent (0 for an empty file).

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,7 +15,7 @@
 #include "deflate/deflate.h"
 #include "driver/compressfile.h"
 #include "driver/driver.h"
-#include "driver/fileline.h"
+#include "driver/entryloop.h"
 #include "files/files.h"
 #include "zipout/zipout.h"
 
@@ -123,6 +124,8 @@ int vorpak(int argc, char **argv) {
   int32_t ai = parseoptions(argc, argv, o);
   if (o.quiet) messagestream = nullptr;
   o.progress = !o.quiet && !o.verbose && isatty(1);
+  if (o.threads <= 0) o.threads = (int32_t)std::min(sysconf(_SC_NPROCESSORS_ONLN), (long)maxthreads);
+  if (o.threads <= 0) o.threads = 1;
   if (!ai) {
     myprintf("Need a .ZIP filename!\n");
     return 1;
@@ -157,38 +160,10 @@ int vorpak(int argc, char **argv) {
   myprintf("Creating ZIP: %s\n", zipname.c_str());
   uint64_t bt0 = o.verbose ? readtics() : 0;
 
-  std::unique_ptr<encoder> enc(new encoder);
   std::vector<ziprecord> records;
   const uint64_t seed = runseed();
-  int64_t total = 0;
-  for (int32_t i = 0; i < files.count(); i++) {
-    std::string name, path;
-    if (!files.storedname(i, name) || !files.path(i, path)) fatal("%s", files.error().c_str());
-
-    if (files[i].attr & 0x10) {
-      // A directory found under recursion: its contents join the list
-      // behind everything listed so far; it gets no entry of its own.
-      if (!files.walk(path.c_str())) continue;
-      if (!files.add((path + "/*").c_str())) fatal("%s", files.error().c_str());
-      continue;
-    }
-
-    total += files[i].size;
-    inputfile in;
-    // Every file draws its random starting tables from a seed of its own.
-    o.encode.randomseed = seed + 0x9e3779b97f4a7c15ull * (uint64_t)(i + 1);
-    beginline(name);
-    switch (in.open(path)) {
-      case inputfile::notfound:
-        fatal("Error: %s not found\n", path.c_str());
-      case inputfile::unreadable:
-        fatal("Error: %s could not be read\n", path.c_str());
-      case inputfile::opened:
-        break;
-    }
-    records.push_back(compressfile(o, *enc, archive, in, path, name, files[i]));
-    myprintf("\n");
-  }
+  int64_t total = o.threads > 1 ? parallelloop(o, files, archive, records, seed)
+                                : serialloop(o, files, archive, records, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;
   if (!writecentraldirectory(archive.sink(), records)) fatal("Error: more than 65535 files for one archive\n");

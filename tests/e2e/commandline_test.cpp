@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "e2e.h"
 
 namespace {
@@ -116,6 +118,46 @@ TEST_F(CommandLine, LongNames) {
   runresult r = run({"-y", "save", "a.txt", deep});
   EXPECT_EQ(std::make_pair(r.status, r.out), std::make_pair(1, "Error: " + deep + ": path too long\n"));
   EXPECT_EQ(readfile(path("save.zip")), "OLD");
+}
+
+}  // namespace
+
+namespace {
+
+// Any number of threads writes the archive and the text of one thread: each
+// line complete and in order, a failure ending the run where one thread ends
+// it. A file too large to be held in memory is coded by the writing thread.
+TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
+  put("t.txt", textbytes(90000, 1));
+  put("d/r.bin", randombytes(5000, 2));
+  put("d/e/empty", "");
+  put("d/e/t2.txt", textbytes(30000, 3));
+  const std::string big(quick() ? 1 : 65 << 20, 'b');   // the sanitizers' run keeps to small files
+  put("big", big);
+  using args = std::vector<std::string>;
+  for (auto &[opts, names] : std::vector<std::pair<args, args>>{
+           {{"-r", "-s1", "-n3"}, {"t.txt", "d"}}, {{"-s3"}, {"big", "t.txt", "d/r.bin"}}, {{"-r", "-v", "-b0"}, {"d"}}}) {
+    runresult one, four;
+    for (const char *j : {"-j1", "-j4"}) {
+      args a = {"-y", j};
+      a.insert(a.end(), opts.begin(), opts.end());
+      a.push_back(j[2] == '1' ? "one" : "four");
+      a.insert(a.end(), names.begin(), names.end());
+      (j[2] == '1' ? one : four) = run(a);
+    }
+    EXPECT_EQ(std::make_pair(one.status, four.status), std::make_pair(0, 0)) << one.out << four.out;
+    EXPECT_EQ(readfile(path("one.zip")), readfile(path("four.zip")));
+    std::string same = one.out.substr(one.out.find('\n'), one.out.find("Took ") - one.out.find('\n'));
+    EXPECT_EQ(same, four.out.substr(four.out.find('\n'), four.out.find("Took ") - four.out.find('\n')));
+    std::filesystem::remove(path("one.zip"));
+  }
+  checkall("four.zip", {{"t.txt", textbytes(90000, 1)}, {"big", big}, {"d/r.bin", randombytes(5000, 2)},
+                        {"d/e/empty", ""}, {"d/e/t2.txt", textbytes(30000, 3)}}, false);
+  ASSERT_EQ(symlink("nowhere", path("d/gone").c_str()), 0);
+  runresult one = run({"-y", "-j1", "-r", "failed", "t.txt", "d"}), four = run({"-y", "-j4", "-r", "failed", "t.txt", "d"});
+  EXPECT_EQ(std::make_pair(one.status, one.out), std::make_pair(four.status, four.out));
+  EXPECT_NE(four.out.find("Error: d/gone not found"), std::string::npos);
+  EXPECT_EQ(listdir(), (std::vector<std::string>{"big", "d", "four.zip", "t.txt"}));
 }
 
 }  // namespace

@@ -361,7 +361,7 @@ TEST_F(Faults, SignalDuringCompressionRemovesTheTemporaryArchive) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
     put("save.zip", old);
-    liverun lr(dir, {"-y", "save", "big"}, stdinclosed);
+    liverun lr(dir, {"-y", sig == SIGINT ? "-j1" : "-j4", "save", "big", "big"}, stdinclosed);
     // The progress word is flushed once the blocks are laid out: the passes
     // have begun and the temporary archive is open.
     ASSERT_TRUE(lr.waitfor(adding("big"))) << lr.seen;
