@@ -1,9 +1,13 @@
 // The command line: options into the run options, and the archive name with
 // its completed extension.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "driver/driver.h"
 #include "files/files.h"
@@ -63,6 +67,8 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
         break;
       case 'z':
         if (tolower((unsigned char)a[2]) == 'l' && strcmp(a + 3, "121") == 0) o.encode.onecodeforempty = true;
+        else if (a[2] == 0) o.rezip = true;
+        else if (tolower((unsigned char)a[2]) == 's' && a[3] == 0) o.rezip = o.rezipstored = true;
         break;
       default:
         break;
@@ -88,4 +94,18 @@ bool completename(std::string &out, const char *name) {
   if (out.size() + 4 > (size_t)maxpathleng) return false;
   out += lower ? ".zip" : ".ZIP";
   return true;
+}
+
+bool addnames(filelist &files, const std::string &arg) {
+  if (arg[0] != '@') return files.add(arg.c_str());
+  // One read of at most listfilemax bytes; a list file that cannot be
+  // opened adds nothing.
+  int fd = open(arg.c_str() + 1, O_RDONLY);
+  if (fd < 0) return true;
+  std::vector<char> buf(listfilemax);
+  ssize_t n = read(fd, buf.data(), buf.size());
+  close(fd);
+  bool ok = true;
+  if (n > 0) listfilenames(buf.data(), (int32_t)n, [&](const std::string &name) { ok = ok && files.add(name.c_str()); });
+  return ok;
 }

@@ -22,6 +22,10 @@ struct runoptions {
   // -s# (strategy 4, Uncompressed, never reaches the encoder), -b#, -n#,
   // -rn, -ns, -zl121.
   encodeoptions encode;
+  // -z: every name is an existing archive, rewritten in place with its
+  // entries coded again; -zs codes its stored entries too.
+  bool rezip = false;
+  bool rezipstored = false;
   // -j#: threads that code files (0 or less: one per online processor).
   int32_t threads = 0;
   // Standard output is a terminal and neither -q nor -v was given: the
@@ -53,6 +57,14 @@ void listfilenames(const char *buf, int32_t n, add &&f) {
     f(std::string(buf + start, (size_t)(k - start)));
   }
 }
+
+// The names of one argument: "@" and a list file's path (the file's first
+// listfilemax bytes, separated by blanks, tabs and line ends; a file that
+// cannot be opened adds nothing), or a file specification. False, with the
+// list's error set, when adding a name ends the run.
+constexpr int32_t listfilemax = 65536;
+class filelist;
+bool addnames(filelist &files, const std::string &arg);
 
 // A free-running 64-bit tick count for the verbose timing line.
 uint64_t readtics();

@@ -16,6 +16,7 @@
 #include "driver/compressfile.h"
 #include "driver/driver.h"
 #include "driver/entryloop.h"
+#include "driver/rezip.h"
 #include "files/files.h"
 #include "zipout/zipout.h"
 
@@ -57,22 +58,6 @@ void usage() {
   myprintf("   -rn  Randomized initial tables (good for many trials with same options)\n");
   myprintf("\nExample: \"vorpak save *\" will compress the current directory into save.zip\n");
   myprintf("Compiled: %s\n", __DATE__);
-}
-
-// The names of an "@" list file: one read of at most this many bytes.
-constexpr int32_t listfilemax = 65536;
-
-bool readlistfile(const char *path, filelist &files) {
-  int fd = open(path, O_RDONLY);
-  if (fd < 0) return true;
-  std::vector<char> buf(listfilemax);
-  ssize_t n = read(fd, buf.data(), buf.size());
-  close(fd);
-  bool ok = true;
-  // Control characters and the blank separate names; bytes from 128 up are
-  // name characters, so UTF-8 names in a list work.
-  if (n > 0) listfilenames(buf.data(), (int32_t)n, [&](const std::string &name) { ok = ok && files.add(name.c_str()); });
-  return ok;
 }
 
 // Asks before an existing archive is replaced; quiet mode never asks.
@@ -130,6 +115,12 @@ int vorpak(int argc, char **argv) {
     myprintf("Need a .ZIP filename!\n");
     return 1;
   }
+  if (o.rezip) {
+    std::vector<std::string> names;
+    for (int32_t k = ai; k < argc; k++)
+      if (argv[k][0] != '-') names.push_back(argv[k]);
+    return rezip(o, names);
+  }
   std::string zipname;
   if (!completename(zipname, argv[ai])) fatal("Error: %s: name too long\n", argv[ai]);
 
@@ -138,10 +129,7 @@ int vorpak(int argc, char **argv) {
     files.exclude(zipname.c_str());
     bool ok = true;
     if (ai == argc - 1) ok = files.add("*");
-    for (int32_t k = ai + 1; ok && k < argc; k++) {
-      if (argv[k][0] == '@') ok = readlistfile(argv[k] + 1, files);
-      else ok = files.add(argv[k]);
-    }
+    for (int32_t k = ai + 1; ok && k < argc; k++) ok = addnames(files, argv[k]);
     if (!ok) fatal("%s", files.error().c_str());
   } catch (const std::bad_alloc &) {
     fatal("Error: malloc failed\n");
