@@ -21,19 +21,23 @@ constexpr int32_t repeatprevious = 16;
 constexpr int32_t shortzeros = 17;
 constexpr int32_t longzeros = 18;
 
-// Counts a code-length symbol (codelens null) or writes its code and extra bits.
+// Counts a code-length symbol (codelens null), or writes its code and extra
+// bits (or only adds up their size, when size is not null).
 struct clsink {
-  bitwriter &bits;
+  bitwriter *bits;
   int32_t *codes;            // the counts while counting, then the codes
   const int32_t *codelens;   // null while counting
+  int64_t *size = nullptr;
 
   void emit(int32_t sym, int32_t extra, int32_t nbits) {
     if (!codelens) {
       codes[sym]++;
-      return;
+    } else if (size) {
+      *size += codelens[sym] + nbits;
+    } else {
+      bits->put(codes[sym], codelens[sym]);
+      bits->put(extra, nbits);
     }
-    bits.put(codes[sym], codelens[sym]);
-    bits.put(extra, nbits);
   }
 };
 
@@ -84,7 +88,9 @@ void runlengths(const int32_t *seq, int32_t n, clsink &out) {
 
 }  // namespace
 
-void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty) {
+// Writes the header to bits, or only adds up its size in *size.
+static void blockheader(bitwriter *bits, int64_t *size, const int32_t *lengths, huffmanscratch &scratch,
+                        bool onecodeforempty) {
   // Only as many lengths as reach the last used code of each alphabet; at
   // least the 257 of the literals and end of block, and one distance
   // length (0 when the block has no match).
@@ -92,8 +98,6 @@ void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &s
   while (hlit > 257 && lengths[hlit - 1] == 0) hlit--;
   int32_t hdist = 30;
   while (hdist > 1 && lengths[distslot + hdist - 1] == 0) hdist--;
-  bits.put(hlit - 257, 5);
-  bits.put(hdist - 1, 5);
 
   // The two alphabets' lengths form one sequence: a run may cross from the
   // literal/length lengths into the distance lengths.
@@ -116,9 +120,24 @@ void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &s
   // At least 4 lengths (symbols 16, 17, 18 and 0) are always sent.
   int32_t c = 19;
   while (c > 4 && codelens[sendorder[c - 1]] == 0) c--;
-  bits.put(c - 4, 4);
-  for (int32_t k = 0; k < c; k++) bits.put(codelens[sendorder[k]], 3);
-
-  clsink writing{bits, codes, codelens};
+  clsink writing{bits, codes, codelens, size};
+  if (size) {
+    *size += 5 + 5 + 4 + 3 * c;
+  } else {
+    bits->put(hlit - 257, 5);
+    bits->put(hdist - 1, 5);
+    bits->put(c - 4, 4);
+    for (int32_t k = 0; k < c; k++) bits->put(codelens[sendorder[k]], 3);
+  }
   runlengths(seq, n, writing);
+}
+
+void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty) {
+  blockheader(&bits, nullptr, lengths, scratch, onecodeforempty);
+}
+
+int64_t blockheaderbits(const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty) {
+  int64_t size = 0;
+  blockheader(nullptr, &size, lengths, scratch, onecodeforempty);
+  return size;
 }

@@ -11,3 +11,6 @@
 // (slots 0..285 literal/length, 288..317 distance; read only), after BFINAL
 // and BTYPE. The same lengths always give the same bits.
 void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty);
+
+// The size in bits of the header writeblockheader would write.
+int64_t blockheaderbits(const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty);

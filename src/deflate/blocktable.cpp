@@ -58,6 +58,7 @@ void encoder::endblock() {
   curblock_++;
   if (curblock_ == blockcount_) return;
   startblock(curblock_);
+  recordblockstart();
   bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
   bits_.put(2, 2);                                      // BTYPE: dynamic codes
   writeblockheader(bits_, blocks_[curblock_].lengths, huffman_, options_.onecodeforempty);

@@ -54,6 +54,16 @@ class encoder {
   // depend on it).
   int64_t onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces = maxchunk);
 
+  // With options.record, what the last pass wrote: its steps in order, and
+  // for every block the index of its first step and the bit (counted from
+  // the pass's first bit) where its header begins; entry blockcount() holds
+  // the end of the steps and the bit behind the last end-of-block code.
+  struct passrecord {
+    std::vector<parsestep> steps;
+    std::vector<int64_t> firststep, firstbit;
+  };
+  const passrecord &recording() const { return recording_; }
+
   // The block table after a pass: each block's lengths for the next pass.
   const blockrecord &block(int32_t b) const { return blocks_[b]; }
   int32_t blockcount() const { return blockcount_; }
@@ -98,8 +108,17 @@ class encoder {
   int32_t nextcandidate(int32_t p, int32_t l, int32_t d) const;
   void runstep(int32_t q, int32_t b);
 
+  // Notes where block curblock_ begins, when recording.
+  void recordblockstart() {
+    if (!options_.record) return;
+    recording_.firststep.push_back((int64_t)recording_.steps.size());
+    recording_.firstbit.push_back((bits_.sink->tell() - passstart_) * 8 + bits_.pendingbits);
+  }
+
   encodeoptions options_;
   std::vector<uint8_t> chunk_;   // one piece of input
+  int64_t passstart_ = 0;        // the sink's position where the pass began
+  passrecord recording_;
 
   // The blocks of the current file and the one being coded.
   blockrecord blocks_[maxblocks];

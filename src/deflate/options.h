@@ -16,6 +16,9 @@ struct encodeoptions {
   // (re-created by one more pass when the last is not the best); 0: the
   // passes run until another cannot help.
   int32_t maxpasses = 0;
+  // Keep the steps and the block positions of the last pass (see
+  // encoder::recording): what the extra-effort mode works from.
+  bool record = false;
 };
 
 // Told of the file's progress, between passes only (never on a hot path).
@@ -31,6 +34,11 @@ class encodewatcher {
   // converged); finalpass marks a pass that repeats the best one.
   virtual void passends(int64_t length, int64_t predictedsaving, bool finalpass) {
     (void)length, (void)predictedsaving, (void)finalpass;
+  }
+  // Extra effort: a trial (0 the normal run) coded the file in length
+  // bytes, and gave the best coding so far of won of its blocks.
+  virtual void trialends(int32_t trial, int64_t length, int32_t won, int32_t blocks) {
+    (void)trial, (void)length, (void)won, (void)blocks;
   }
 };
 

@@ -83,6 +83,8 @@ void encoder::writesteps() {
 
   blockrecord &h = blocks_[curblock_];
   uint32_t *counts = (uint32_t *)h.counts;
+  if (options_.record)
+    for (int32_t r = k; r <= ps.reach; r++) recording_.steps.push_back(ps.laststep[r & stepmask]);
   for (; k <= ps.reach; k++) {
     parsestep r = ps.laststep[k & stepmask];
     if (r.length == 1) {

@@ -55,9 +55,13 @@ void encoder::startinglengths() {
 }
 
 int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces) {
-  const int64_t start = out.tell();
+  const int64_t start = passstart_ = out.tell();
   bits_.start(&out);
+  recording_.steps.clear();
+  recording_.firststep.clear();
+  recording_.firstbit.clear();
   startpass();
+  recordblockstart();
   bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
   bits_.put(2, 2);                                      // BTYPE: dynamic codes
   writeblockheader(bits_, blocks_[curblock_].lengths, huffman_, options_.onecodeforempty);
@@ -71,6 +75,7 @@ int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t 
   }
   parsechunk(nullptr, 0);
   endblock();
+  recordblockstart();
   bits_.align();
   // The pass's bytes reach a file sink now, so that a write that fails is
   // noticed before the pass is reported.

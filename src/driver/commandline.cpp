@@ -37,10 +37,15 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
       case 'b':
         o.encode.splitthreshold = strtod(a + 2, nullptr);
         o.encode.blockcount = 0;
+        o.layoutgiven = true;
         break;
       case 'n':
-        if (tolower((unsigned char)a[2]) == 's' && a[3] == 0) o.encode.neverstore = true;
-        else o.encode.blockcount = optlong(a + 2);
+        if (tolower((unsigned char)a[2]) == 's' && a[3] == 0) {
+          o.encode.neverstore = true;
+        } else {
+          o.encode.blockcount = optlong(a + 2);
+          o.layoutgiven = true;
+        }
         break;
       case 'j': {
         int32_t v = optlong(a + 2);
@@ -50,6 +55,11 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
       case 'q':
         o.quiet = true;
         break;
+      case 'x': {
+        int32_t v = optlong(a + 2);
+        o.effort = a[2] == 0 ? defaulteffort : v < 0 ? 0 : v > maxeffort ? maxeffort : v;
+        break;
+      }
       case 'r':
         if (tolower((unsigned char)a[2]) == 'n') o.encode.randomtables = true;
         else o.recurse = true;

@@ -1,6 +1,9 @@
 #include "driver/compressfile.h"
 
+#include <new>
+
 #include "console/console.h"
+#include "deflate/effort.h"
 
 std::string writeerror(const std::string &archivename, int error) {
   if (error == bytesink::toolarge)
@@ -12,14 +15,40 @@ void checkwritten(archivefile &archive) {
   if (archive.sink().failed()) fatal("%s", writeerror(archive.name(), archive.sink().error()).c_str());
 }
 
-codedfile codefile(const runoptions &o, encoder &enc, inputfile &in, const std::string &path, const fileentry &f,
+encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
+                       bytesink &out, encodewatcher *watcher) {
+  if (o.effort > 0) {
+    effortoptions e;
+    e.rounds = o.effort;
+    e.layoutfixed = o.layoutgiven;
+    return compresshard(encs, data, size, out, o.encode, e, watcher);
+  }
+  memorysource in(data, (size_t)size);
+  return encs[0]->compress(in, size, out, o.encode, watcher);
+}
+
+codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const std::string &path, const fileentry &f,
                    bytesink &out, fileline &line, const std::string &archivename) {
   codedfile c;
   if (o.encode.strategy == strategystored) {
     c.result = codedfile::stored;
     return c;
   }
-  encoderesult r = enc.compress(in, f.size, out, o.encode, &line);
+  encoderesult r;
+  if (o.effort > 0) {
+    // Extra effort works on the whole file at once, from several threads.
+    std::vector<uint8_t> data;
+    try {
+      data.resize((size_t)f.size);
+    } catch (const std::bad_alloc &) {
+      c.message = "malloc failed\n";
+      return c;
+    }
+    if (!in.rewind() || !in.read(data.data(), (int32_t)f.size)) r = {encoderesult::readfailed, 0, 0};
+    else r = codebytes(o, encs, data.data(), f.size, out, &line);
+  } else {
+    r = encs[0]->compress(in, f.size, out, o.encode, &line);
+  }
   switch (r.result) {
     case encoderesult::readfailed:
       c.message = "Error: " + path + " could not be read\n";
@@ -53,7 +82,7 @@ void store(bytesink &out, archivefile &archive, ziprecord &rec, inputfile &in, c
 
 }  // namespace
 
-ziprecord compressfile(const runoptions &o, encoder &enc, archivefile &archive, inputfile &in,
+ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
                        const std::string &path, const std::string &name, const fileentry &f) {
   bytesink &out = archive.sink();
   ziprecord rec = filerecord(name, f.time, f.date, f.attr);
@@ -62,7 +91,7 @@ ziprecord compressfile(const runoptions &o, encoder &enc, archivefile &archive, 
     setmethod(rec, methoddeflated);
     writelocalheader(out, rec);
   }
-  codedfile c = codefile(o, enc, in, path, f, out, line, archive.name());
+  codedfile c = codefile(o, encs, in, path, f, out, line, archive.name());
   if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
   if (c.result == codedfile::stored) {
     // Over the longer attempt, if there was one.

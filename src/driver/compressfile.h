@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "deflate/deflate.h"
 #include "driver/driver.h"
@@ -24,14 +25,19 @@ struct codedfile {
 // shows the passes. A file that does not shrink (or every file under -s4)
 // comes back as stored, for the caller to store from in. archivename names
 // the archive in a message about a sink that failed.
-codedfile codefile(const runoptions &o, encoder &enc, inputfile &in, const std::string &path, const fileentry &f,
+codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const std::string &path, const fileentry &f,
                    bytesink &out, fileline &line, const std::string &archivename);
+
+// Codes size bytes in memory into out: in passes, or with -x# with extra
+// effort on all the encoders given (one per thread).
+encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
+                       bytesink &out, encodewatcher *watcher);
 
 // Writes the file f, open as in, at the archive's position under name:
 // coded straight into the archive behind its local header, or stored.
 // Returns its record for the central directory. A failure ends the run
 // with its message (path names the input).
-ziprecord compressfile(const runoptions &o, encoder &enc, archivefile &archive, inputfile &in,
+ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
                        const std::string &path, const std::string &name, const fileentry &f);
 
 // Writes an entry that a worker coded: its local header and the data in

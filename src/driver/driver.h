@@ -26,6 +26,10 @@ struct runoptions {
   // entries coded again; -zs codes its stored entries too.
   bool rezip = false;
   bool rezipstored = false;
+  // -x#: extra effort, # rounds of trials (0: none; -x alone: 2).
+  int32_t effort = 0;
+  // -b# or -n# was given: extra effort keeps the layout they ask for.
+  bool layoutgiven = false;
   // -j#: threads that code files (0 or less: one per online processor).
   int32_t threads = 0;
   // Standard output is a terminal and neither -q nor -v was given: the
@@ -34,6 +38,8 @@ struct runoptions {
 };
 
 constexpr int32_t maxthreads = 256;
+constexpr int32_t defaulteffort = 2;
+constexpr int32_t maxeffort = 100;
 
 constexpr int32_t strategystored = 4;   // -s4: every file stored
 

@@ -45,7 +45,13 @@ std::string openinput(inputfile &in, const std::string &path) {
 
 int64_t serialloop(const runoptions &o, filelist &files, archivefile &archive, std::vector<ziprecord> &records,
                    uint64_t seed) {
-  std::unique_ptr<encoder> enc(new encoder);
+  // One encoder, or with extra effort one per thread for the trials.
+  std::vector<std::unique_ptr<encoder>> owned;
+  std::vector<encoder *> encs;
+  for (int32_t k = 0; k < (o.effort > 0 ? o.threads : 1); k++) {
+    owned.emplace_back(new encoder);
+    encs.push_back(owned.back().get());
+  }
   runoptions fo = o;
   int64_t total = 0;
   std::string name, path, error;
@@ -57,7 +63,7 @@ int64_t serialloop(const runoptions &o, filelist &files, archivefile &archive, s
     inputfile in;
     std::string failed = openinput(in, path);
     if (!failed.empty()) fatal("%s", failed.c_str());
-    records.push_back(compressfile(fo, *enc, archive, in, path, name, files[i]));
+    records.push_back(compressfile(fo, encs, archive, in, path, name, files[i]));
     myprintf("\n");
   }
   return total;
@@ -116,7 +122,7 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
       fo.encode.randomseed = fileseed(seed, j->index);
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
       j->openfailed = openinput(j->in, j->path);
-      if (j->openfailed.empty()) j->result = codefile(fo, *enc, j->in, j->path, f, j->coded, *j->line, archive.name());
+      if (j->openfailed.empty()) j->result = codefile(fo, {enc.get()}, j->in, j->path, f, j->coded, *j->line, archive.name());
       std::lock_guard<std::mutex> lock(m);
       j->done = true;
       finished.notify_all();
@@ -172,7 +178,7 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
       fo.encode.randomseed = fileseed(seed, j.index);
       std::string failed = openinput(j.in, j.path);
       if (!failed.empty()) stop(), fatal("%s", failed.c_str());
-      records.push_back(compressfile(fo, *writerenc, archive, j.in, j.path, j.name, f));
+      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, j.path, j.name, f));
     } else {
       // The progress word is visible while the file is coded.
       fflush(stdout);

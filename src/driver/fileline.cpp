@@ -91,6 +91,10 @@ void fileline::passends(int64_t length, int64_t predictedsaving, bool finalpass)
   }
 }
 
+void fileline::trialends(int32_t trial, int64_t length, int32_t won, int32_t blocks) {
+  if (verbose_) say("\n    Trial %3d: %7lld bytes, best in %d of %d blocks", trial, (long long)length, won, blocks);
+}
+
 void fileline::stored() {
   char text[64];
   snprintf(text, sizeof text, "Stored :( %9d/%9d bytes ( 0%c)  ", (int32_t)size_, (int32_t)size_, 37);

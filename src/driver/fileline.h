@@ -35,6 +35,7 @@ class fileline : public encodewatcher {
   void blocklayout(const int32_t *ends, int32_t count) override;
   void passbegins(int32_t pass) override;
   void passends(int64_t length, int64_t predictedsaving, bool finalpass) override;
+  void trialends(int32_t trial, int64_t length, int32_t won, int32_t blocks) override;
 
   // The entry was stored: the stored text replaces the status and the
   // progress word.

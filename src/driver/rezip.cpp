@@ -86,11 +86,10 @@ class entrycoder {
       const zipinentry &e = a_.entries[k];
       if (w.recode && !extractentry(f_.data, f_.size, e, data, w.error)) w.error = "entry \"" + e.name + "\": " + w.error;
       if (w.recode && w.error.empty()) {
-        memorysource in(data.data(), data.size());
         runoptions eo = o_;
         eo.encode.randomseed = fileseed(0, (int32_t)k);
         fileline line(true, (int64_t)data.size(), nullptr);
-        encoderesult r = enc->compress(in, (int64_t)data.size(), w.coded, eo.encode, o_.verbose ? &line : nullptr);
+        encoderesult r = codebytes(eo, {enc.get()}, data.data(), (int64_t)data.size(), w.coded, o_.verbose ? &line : nullptr);
         w.detail = line.release();
         w.smaller = r.result == encoderesult::compressed && r.length < (int64_t)e.compressed;
         w.length = r.length;

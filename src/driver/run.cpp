@@ -150,7 +150,8 @@ int vorpak(int argc, char **argv) {
 
   std::vector<ziprecord> records;
   const uint64_t seed = runseed();
-  int64_t total = o.threads > 1 ? parallelloop(o, files, archive, records, seed)
+  // Extra effort spends the threads on one file's trials.
+  int64_t total = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, archive, records, seed)
                                 : serialloop(o, files, archive, records, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;

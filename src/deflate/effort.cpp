@@ -1,0 +1,401 @@
+#include "deflate/effort.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "deflate/blockheader.h"
+#include "deflate/startingtables.h"
+
+namespace {
+
+// One block of a coding: where it ends, its bits (header, steps, end of
+// block; the BFINAL bit first) and the steps it codes.
+struct codedblock {
+  int32_t end;
+  int64_t bits;
+  std::vector<uint8_t> code;
+  std::vector<parsestep> steps;
+};
+using coding = std::vector<codedblock>;
+
+int64_t totalbits(const coding &c) {
+  int64_t n = 0;
+  for (const codedblock &b : c) n += b.bits;
+  return n;
+}
+
+// Appends nbits bits of src, from bit at on, to dst at bit dstbits (bits
+// are numbered from bit 0 of byte 0, as Deflate fills bytes).
+void copybits(std::vector<uint8_t> &dst, int64_t dstbits, const uint8_t *src, int64_t at, int64_t nbits) {
+  dst.resize((size_t)((dstbits + nbits + 7) >> 3), 0);
+  for (int64_t k = 0; k < nbits; k++) {
+    int64_t s = at + k, d = dstbits + k;
+    dst[(size_t)(d >> 3)] |= (uint8_t)(((src[s >> 3] >> (s & 7)) & 1) << (d & 7));
+  }
+}
+
+// The coding that the encoder's last pass wrote into sink from position 0.
+coding codingof(const encoder &enc, const bytesink &sink, const int32_t *ends, int32_t count) {
+  const encoder::passrecord &r = enc.recording();
+  coding c((size_t)count);
+  for (int32_t b = 0; b < count; b++) {
+    codedblock &cb = c[(size_t)b];
+    cb.end = ends[b];
+    cb.bits = r.firstbit[(size_t)b + 1] - r.firstbit[(size_t)b];
+    copybits(cb.code, 0, sink.bytes(), r.firstbit[(size_t)b], cb.bits);
+    cb.steps.assign(r.steps.begin() + r.firststep[(size_t)b], r.steps.begin() + r.firststep[(size_t)b + 1]);
+  }
+  return c;
+}
+
+// The symbol slots a step counts in, and its extra bits.
+struct stepslots {
+  int32_t litlen, dist, extrabits;
+};
+stepslots slotsof(parsestep s) {
+  if (s.length == 1) return {s.dist, -1, 0};
+  int32_t lr = codetables.lengthrow[s.length - 3], dc = codetables.distcode[s.dist - 1];
+  return {lengthsymbolbase + lr, distslot + dc,
+          codetables.rows[(size_t)lr].extrabits + codetables.rows[(size_t)dc].extrabits};
+}
+
+// The counts of a run of steps, and what a block of exactly those steps
+// costs coded with the optimal codes of its counts.
+struct stepcounts {
+  int32_t counts[slotcount] = {};
+  int64_t extrabits = 0;
+
+  void add(parsestep s, int32_t by) {
+    stepslots k = slotsof(s);
+    counts[k.litlen] += by;
+    if (k.dist >= 0) counts[k.dist] += by;
+    extrabits += by * k.extrabits;
+  }
+  // Lengths from the counts with end of block; the block's bits with them.
+  int64_t bits(huffmanscratch &s, bool onecode, int32_t *lengths) {
+    counts[endofblock]++;
+    lengthsfromcounts(s, counts, litlencount, lengths, 16, onecode);
+    lengthsfromcounts(s, counts + distslot, distcodecount, lengths + distslot, 16, onecode);
+    int64_t n = 3 + blockheaderbits(lengths, s, onecode) + extrabits;
+    for (int32_t k = 0; k < slotcount; k++) n += (int64_t)counts[k] * lengths[k];
+    counts[endofblock]--;
+    return n;
+  }
+  int64_t bits(huffmanscratch &s, bool onecode) {
+    int32_t lengths[slotcount] = {};
+    return bits(s, onecode, lengths);
+  }
+};
+
+// Cuts the steps of a parse into blocks by their real cost. Each block is
+// cut at its best cut while that saves bits, the cut found on a grid of
+// about 64 places, then on a finer grid around the best, then step by step;
+// at the end every cut moves to its best place within 64 steps. Returns
+// the block ends in steps.
+class partitioner {
+ public:
+  partitioner(const std::vector<parsestep> &steps, huffmanscratch &s, bool onecode)
+      : steps_(steps), s_(s), onecode_(onecode) {}
+
+  std::vector<int64_t> run() {
+    const int64_t n = (int64_t)steps_.size();
+    std::vector<int64_t> ends = {n};
+    if (n < 2) return ends;
+    // Blocks still to be tried, by their first step; the ends stay sorted.
+    std::vector<std::pair<int64_t, int64_t>> todo = {{0, n}};
+    while (!todo.empty() && (int32_t)ends.size() < maxblocks) {
+      auto [i, j] = todo.back();
+      todo.pop_back();
+      int64_t cut = bestcut(i, j);
+      if (cut <= i) continue;
+      ends.insert(std::lower_bound(ends.begin(), ends.end(), cut), cut);
+      todo.push_back({cut, j});
+      todo.push_back({i, cut});
+    }
+    for (size_t b = 0; b + 1 < ends.size(); b++) {
+      int64_t i = b ? ends[b - 1] : 0, j = ends[b + 1];
+      ends[b] = bestplace(i, j, std::max(i + 1, ends[b] - 64), std::min(j - 1, ends[b] + 64), 1, ends[b]);
+    }
+    return ends;
+  }
+
+ private:
+  stepcounts countsof(int64_t i, int64_t j) const {
+    stepcounts c;
+    for (int64_t k = i; k < j; k++) c.add(steps_[(size_t)k], 1);
+    return c;
+  }
+  // The best cut of [i, j) among from, from + step, ... up to to, or keep
+  // when none beats the block uncut (or keep's cost, if keep is inside).
+  int64_t bestplace(int64_t i, int64_t j, int64_t from, int64_t to, int64_t step, int64_t keep) {
+    stepcounts left = countsof(i, from), right = countsof(from, j);
+    int64_t best = keep, bestbits = INT64_MAX;
+    if (keep > i && keep < j) bestbits = countsof(i, keep).bits(s_, onecode_) + countsof(keep, j).bits(s_, onecode_);
+    for (int64_t k = from; k <= to; k += step) {
+      int64_t b = left.bits(s_, onecode_) + right.bits(s_, onecode_);
+      if (b < bestbits) bestbits = b, best = k;
+      for (int64_t m = k; m < k + step && m < j; m++) left.add(steps_[(size_t)m], 1), right.add(steps_[(size_t)m], -1);
+    }
+    return best;
+  }
+  int64_t bestcut(int64_t i, int64_t j) {
+    if (j - i < 2) return i;
+    int64_t whole = countsof(i, j).bits(s_, onecode_);
+    int64_t grid = std::max<int64_t>(1, (j - i) / 64);
+    int64_t cut = bestplace(i, j, i + 1, j - 1, grid, i);
+    for (int64_t g = grid; g > 1;) {
+      int64_t fine = std::max<int64_t>(1, g / 32);
+      cut = bestplace(i, j, std::max(i + 1, cut - g), std::min(j - 1, cut + g), fine, cut);
+      g = fine;
+    }
+    int64_t bits = countsof(i, cut).bits(s_, onecode_) + countsof(cut, j).bits(s_, onecode_);
+    // A cut must pay for itself: less than one byte saved is noise.
+    return bits + 8 < whole ? cut : i;
+  }
+
+  const std::vector<parsestep> &steps_;
+  huffmanscratch &s_;
+  bool onecode_;
+};
+
+// Starting lengths for a block from the counts of steps coded in it: every
+// byte of its data, and with allcodes every length and distance code, gets
+// a weight of at least 1, so that the parse may code it; with a generator,
+// every weight is scaled by e^u, u uniform in +-spread.
+void startingfrom(const std::vector<parsestep> &steps, size_t from, size_t to, const uint8_t *data, int32_t start,
+                  int32_t end, uint64_t *random, double spread, huffmanscratch &s, bool onecode, int32_t *lengths) {
+  stepcounts c;
+  for (size_t k = from; k < to; k++) c.add(steps[k], 1);
+  c.counts[endofblock] = 1;
+  int64_t sum = 0;
+  for (int32_t k = 0; k < slotcount; k++) sum += c.counts[k];
+  // Weights in 64ths of a count, so that a floor of 1 is small beside any
+  // real count; fewer bits when the sum would not fit 31 bits.
+  const double scale = std::min(64.0, (double)(1 << 28) / (double)(sum + 1));
+  bool present[256] = {};
+  for (int32_t p = start; p < end; p++) present[data[p]] = true;
+  int32_t w[slotcount] = {};
+  for (int32_t k = 0; k < slotcount; k++) {
+    if (k >= litlencount && k < distslot) continue;
+    if (k >= distslot + distcodecount) continue;
+    double v = c.counts[k] * scale;
+    if (random) v *= std::exp(spread * (2.0 * (double)(nextrandom(random) >> 11) / 9007199254740992.0 - 1.0));
+    bool floor = k < 256 ? present[k] : k == endofblock || random || k > endofblock;
+    w[k] = (int32_t)std::min(v, 1e9);
+    if (floor && w[k] < 1) w[k] = 1;
+  }
+  lengthsfromcounts(s, w, litlencount, lengths, 16, onecode);
+  lengthsfromcounts(s, w + distslot, distcodecount, lengths + distslot, 16, onecode);
+}
+
+// Every task index below count, spread over the encoders, one thread each.
+template <class task>
+void inparallel(const std::vector<encoder *> &encs, int32_t count, task f) {
+  std::atomic<int32_t> next{0};
+  auto run = [&](encoder *e) {
+    for (int32_t i; (i = next++) < count;) f(*e, i);
+  };
+  std::vector<std::thread> threads;
+  for (size_t k = 1; k < encs.size() && (int32_t)k < count; k++) threads.emplace_back(run, encs[k]);
+  run(encs[0]);
+  for (auto &t : threads) t.join();
+}
+
+// Passes over blocks ending at ends (in bytes), from the given starting
+// lengths; the coding of the pass kept.
+coding trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
+             const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
+  encodeoptions to = o;
+  to.record = true;
+  to.maxpasses = passes;
+  to.neverstore = true;
+  memorysource in(data, (size_t)length);
+  bytesink sink;
+  enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
+  return codingof(enc, sink, ends.data(), (int32_t)ends.size());
+}
+
+// Block ends in bytes for block ends in steps.
+std::vector<int32_t> byteends(const std::vector<parsestep> &steps, const std::vector<int64_t> &stepends) {
+  std::vector<int32_t> ends;
+  int64_t pos = 0, k = 0;
+  for (int64_t e : stepends) {
+    for (; k < e; k++) pos += steps[(size_t)k].length;
+    ends.push_back((int32_t)pos);
+  }
+  return ends;
+}
+
+// All the steps of a coding, and where each block's begin.
+std::vector<parsestep> allsteps(const coding &c, std::vector<size_t> *first = nullptr) {
+  std::vector<parsestep> steps;
+  for (const codedblock &b : c) {
+    if (first) first->push_back(steps.size());
+    steps.insert(steps.end(), b.steps.begin(), b.steps.end());
+  }
+  if (first) first->push_back(steps.size());
+  return steps;
+}
+
+// Starting lengths for every block of layout ends from the steps of c
+// (which need not share the layout), scaled at random when random is set.
+std::vector<int32_t> startinglengths(const coding &c, const std::vector<int32_t> &ends, const uint8_t *data,
+                                     uint64_t seed, double spread, huffmanscratch &s, bool onecode) {
+  std::vector<parsestep> steps = allsteps(c);
+  std::vector<int32_t> lengths(ends.size() * slotcount);
+  size_t k = 0, from = 0;
+  int32_t pos = 0, start = 0;
+  for (size_t b = 0; b < ends.size(); b++) {
+    while (k < steps.size() && pos < ends[b]) pos += steps[k++].length;
+    uint64_t random = seed ^ (0x9e3779b97f4a7c15ull * (b + 1));
+    startingfrom(steps, from, k, data, start, ends[b], seed ? &random : nullptr, spread, s, onecode,
+                 lengths.data() + b * slotcount);
+    from = k;
+    start = ends[b];
+  }
+  return lengths;
+}
+
+// The block coded again with the optimal codes of its own steps, when that
+// is shorter.
+void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
+  stepcounts c;
+  for (parsestep st : b.steps) c.add(st, 1);
+  int32_t lengths[slotcount] = {};
+  if (c.bits(s, onecode, lengths) >= b.bits) return;
+  int32_t codes[slotcount];
+  canonicalcodes(lengths, litlencount, codes);
+  canonicalcodes(lengths + distslot, distcodecount, codes + distslot);
+  bytesink sink;
+  bitwriter bits;
+  bits.start(&sink);
+  bits.put(0, 1);   // BFINAL, set when the blocks are put together
+  bits.put(2, 2);
+  writeblockheader(bits, lengths, s, onecode);
+  for (parsestep st : b.steps) {
+    stepslots k = slotsof(st);
+    bits.put(codes[k.litlen], lengths[k.litlen]);
+    if (k.dist < 0) continue;
+    const coderow &lr = codetables.rows[(size_t)(k.litlen - lengthsymbolbase)];
+    const coderow &dr = codetables.rows[(size_t)(k.dist - distslot)];
+    bits.put(st.length - lr.base, lr.extrabits);
+    bits.put(codes[k.dist], lengths[k.dist]);
+    bits.put(st.dist - dr.base, dr.extrabits);
+  }
+  bits.put(codes[endofblock], lengths[endofblock]);
+  int64_t nbits = sink.tell() * 8 + bits.pendingbits;
+  bits.align();
+  b.bits = nbits;
+  b.code.assign(sink.bytes(), sink.bytes() + sink.tell());
+}
+
+
+// Each block of into replaced by the same block of from where that one is
+// shorter (both codings share the layout); returns how many were.
+int32_t keepbest(coding &into, coding &&from) {
+  int32_t won = 0;
+  for (size_t b = 0; b < into.size(); b++)
+    if (from[b].bits < into[b].bits) into[b] = std::move(from[b]), won++;
+  return won;
+}
+
+// Writes the blocks into out, BFINAL set on the last only; returns the
+// bytes written.
+int64_t writecoding(const coding &c, bytesink &out) {
+  std::vector<uint8_t> all;
+  int64_t nbits = 0;
+  for (size_t b = 0; b < c.size(); b++) {
+    copybits(all, nbits, c[b].code.data(), 0, c[b].bits);
+    if (b + 1 == c.size()) all[(size_t)(nbits >> 3)] |= (uint8_t)(1 << (nbits & 7));
+    else all[(size_t)(nbits >> 3)] &= (uint8_t)~(1 << (nbits & 7));
+    nbits += c[b].bits;
+  }
+  out.write(all.data(), all.size());
+  return (int64_t)all.size();
+}
+
+// The layout of a coding, in bytes.
+std::vector<int32_t> layoutof(const coding &c) {
+  std::vector<int32_t> ends;
+  for (const codedblock &b : c) ends.push_back(b.end);
+  return ends;
+}
+
+}  // namespace
+
+encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *data, int64_t length, bytesink &out,
+                          const encodeoptions &o, const effortoptions &e, encodewatcher *watcher) {
+  encoder &first = *encs[0];
+  huffmanscratch scratch;
+  const bool onecode = o.onecodeforempty;
+  memorysource in(data, (size_t)length);
+
+  // Trial 0: the normal run.
+  encodeoptions ro = o;
+  ro.record = true;
+  bytesink normalsink;
+  encoderesult normal = first.compress(in, length, normalsink, ro, watcher);
+  if (normal.result != encoderesult::compressed) return normal;
+  std::vector<int32_t> ends0;
+  for (int32_t b = 0; b < first.blockcount(); b++)
+    ends0.push_back(b + 1 < first.blockcount() ? first.block(b).end : (int32_t)length);
+  coding best = codingof(first, normalsink, ends0.data(), (int32_t)ends0.size());
+  const int64_t normalbits = totalbits(best);
+  if (watcher) watcher->trialends(0, normal.length, (int32_t)best.size(), (int32_t)best.size());
+  int32_t trialno = 1;
+
+  // Other layouts: the one-block parse cut by real cost, parsed again over
+  // its cuts while that helps.
+  if (!e.layoutfixed) {
+    std::vector<int32_t> one = {(int32_t)length};
+    std::vector<int32_t> lengths(slotcount);
+    fixedlengths(o.strategy == 3, lengths.data());
+    encodeoptions oo = o;
+    coding from = trial(first, data, length, oo, 0, one, lengths);
+    coding layoutbest;
+    for (int32_t round = 0; round < e.layoutrounds; round++) {
+      std::vector<parsestep> steps = allsteps(from);
+      std::vector<int32_t> ends = byteends(steps, partitioner(steps, scratch, onecode).run());
+      if (!layoutbest.empty() && ends == layoutof(layoutbest)) break;
+      coding c = trial(first, data, length, o, 0, ends, startinglengths(from, ends, data, 0, 0, scratch, onecode));
+      if (watcher) watcher->trialends(trialno, (totalbits(c) + 7) >> 3, (int32_t)c.size(), (int32_t)c.size());
+      trialno++;
+      if (!layoutbest.empty() && totalbits(c) >= totalbits(layoutbest)) break;
+      from = c;
+      layoutbest = std::move(c);
+    }
+    if (!layoutbest.empty() && totalbits(layoutbest) < totalbits(best)) best = std::move(layoutbest);
+  }
+
+  // Rounds of trials from the best coding's counts, on its layout.
+  const std::vector<int32_t> ends = layoutof(best);
+  for (int32_t round = 0; round < e.rounds; round++) {
+    std::vector<coding> results((size_t)e.trials);
+    inparallel(encs, e.trials, [&](encoder &enc, int32_t t) {
+      huffmanscratch s;
+      uint64_t seed = 0x5851f42d4c957f2dull * (uint64_t)(round * 1024 + t + 1);
+      double spread = t % 2 ? 0.7 : 0.35;
+      results[(size_t)t] = trial(enc, data, length, o, e.trialpasses, ends,
+                                 startinglengths(best, ends, data, seed, spread, s, onecode));
+    });
+    for (int32_t t = 0; t < e.trials; t++) {
+      int64_t bits = totalbits(results[(size_t)t]);
+      int32_t won = keepbest(best, std::move(results[(size_t)t]));
+      if (watcher) watcher->trialends(trialno, (bits + 7) >> 3, won, (int32_t)best.size());
+      trialno++;
+    }
+  }
+
+  // Each block with the optimal codes of its own steps, where shorter.
+  for (codedblock &b : best) recodeblock(b, scratch, onecode);
+
+  if (totalbits(best) >= normalbits) {
+    out.write(normalsink.bytes(), (size_t)normal.length);
+    return normal;
+  }
+  int64_t n = writecoding(best, out);
+  return {encoderesult::compressed, n, normal.passes};
+}
