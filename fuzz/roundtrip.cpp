@@ -7,7 +7,8 @@
 // pieces of a chosen size, must give the same bits.
 //
 // Selector bytes: 0: bits 0-1 strategy, bit 2 -zl121, bit 3 random starting
-// tables, bit 4 -ns, bits 5-6 the passes (1 to 3, or until they converge);
+// tables, bit 4 -ns, bits 5-6 the passes (1 to 3, or until they converge),
+// bit 7 extra effort (one round of two trials) as well;
 // 1, 2: bit 7 of byte 1 clear: threshold = (15-bit
 // value) / 32 bytes (0 gives one block), set: block count = the 15-bit
 // value; 3: seed of the random tables and the piece size.
@@ -20,6 +21,7 @@
 #include <zlib.h>
 
 #include "deflate/deflate.h"
+#include "deflate/effort.h"
 
 namespace {
 
@@ -82,6 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   out.clear();
   encoderesult r = enc->compress(src, (int64_t)n, out, o, &c);
   if (r.result != encoderesult::compressed && r.result != encoderesult::store) abort();
+  if (in[0] & 128) {
+    // Never larger than the normal run, and a valid stream.
+    bytesink hard;
+    encoderesult h = compresshard({enc}, data, (int64_t)n, hard, o, {.rounds = 1, .trials = 2}, nullptr);
+    if (h.result != r.result || (h.result == encoderesult::compressed &&
+                                 (h.length > r.length || !inflates(hard.bytes(), (size_t)h.length, data, n))))
+      abort();
+    out.clear();
+    r = enc->compress(src, (int64_t)n, out, o, &c);
+  }
 
   // One more pass from the tables the last one derived, in pieces.
   std::vector<int32_t> lengths(c.ends.size() * slotcount);

@@ -331,18 +331,31 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   encoder &first = *encs[0];
   huffmanscratch scratch;
   const bool onecode = o.onecodeforempty;
-  memorysource in(data, (size_t)length);
 
-  // Trial 0: the normal run.
+  // Trial 0, the normal run, and beside it the parse of the file as one
+  // block (which the other layouts are cut from).
   encodeoptions ro = o;
   ro.record = true;
   bytesink normalsink;
-  encoderesult normal = first.compress(in, length, normalsink, ro, watcher);
+  encoderesult normal;
+  coding best, from;
+  const std::vector<int32_t> one = {(int32_t)length};
+  inparallel(encs, e.layoutfixed ? 1 : 2, [&](encoder &enc, int32_t task) {
+    if (task == 1) {
+      std::vector<int32_t> lengths(slotcount);
+      fixedlengths(o.strategy == 3, lengths.data());
+      from = trial(enc, data, length, o, 0, one, lengths);
+      return;
+    }
+    memorysource in(data, (size_t)length);
+    normal = enc.compress(in, length, normalsink, ro, watcher);
+    if (normal.result != encoderesult::compressed) return;
+    std::vector<int32_t> ends0;
+    for (int32_t b = 0; b < enc.blockcount(); b++)
+      ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
+    best = codingof(enc, normalsink, ends0.data(), (int32_t)ends0.size());
+  });
   if (normal.result != encoderesult::compressed) return normal;
-  std::vector<int32_t> ends0;
-  for (int32_t b = 0; b < first.blockcount(); b++)
-    ends0.push_back(b + 1 < first.blockcount() ? first.block(b).end : (int32_t)length);
-  coding best = codingof(first, normalsink, ends0.data(), (int32_t)ends0.size());
   const int64_t normalbits = totalbits(best);
   if (watcher) watcher->trialends(0, normal.length, (int32_t)best.size(), (int32_t)best.size());
   int32_t trialno = 1;
@@ -350,11 +363,6 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // Other layouts: the one-block parse cut by real cost, parsed again over
   // its cuts while that helps.
   if (!e.layoutfixed) {
-    std::vector<int32_t> one = {(int32_t)length};
-    std::vector<int32_t> lengths(slotcount);
-    fixedlengths(o.strategy == 3, lengths.data());
-    encodeoptions oo = o;
-    coding from = trial(first, data, length, oo, 0, one, lengths);
     coding layoutbest;
     for (int32_t round = 0; round < e.layoutrounds; round++) {
       std::vector<parsestep> steps = allsteps(from);
@@ -389,8 +397,24 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     }
   }
 
-  // Each block with the optimal codes of its own steps, where shorter.
+  // Each block with the optimal codes of its own steps, where shorter;
+  // then the same for the steps of all blocks cut anew by their cost.
   for (codedblock &b : best) recodeblock(b, scratch, onecode);
+  if (!e.layoutfixed) {
+    std::vector<parsestep> steps = allsteps(best);
+    std::vector<int64_t> cuts = partitioner(steps, scratch, onecode).run();
+    std::vector<int32_t> ends2 = byteends(steps, cuts);
+    if (ends2 != ends) {
+      coding cut(cuts.size());
+      for (size_t b = 0, k = 0; b < cuts.size(); k = (size_t)cuts[b++]) {
+        cut[b].end = ends2[b];
+        cut[b].bits = INT64_MAX;
+        cut[b].steps.assign(steps.begin() + (int64_t)k, steps.begin() + cuts[b]);
+        recodeblock(cut[b], scratch, onecode);
+      }
+      if (totalbits(cut) < totalbits(best)) best = std::move(cut);
+    }
+  }
 
   if (totalbits(best) >= normalbits) {
     out.write(normalsink.bytes(), (size_t)normal.length);

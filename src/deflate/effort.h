@@ -26,7 +26,7 @@
 #include "deflate/encoder.h"
 
 struct effortoptions {
-  int32_t rounds = 2;          // rounds of trials from the best coding's counts
+  int32_t rounds = 3;          // rounds of trials from the best coding's counts
   int32_t trials = 8;          // trials per round
   int32_t trialpasses = 4;     // passes of one trial (the best of them counts)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses

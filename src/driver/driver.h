@@ -38,7 +38,7 @@ struct runoptions {
 };
 
 constexpr int32_t maxthreads = 256;
-constexpr int32_t defaulteffort = 2;
+constexpr int32_t defaulteffort = 3;
 constexpr int32_t maxeffort = 100;
 
 constexpr int32_t strategystored = 4;   // -s4: every file stored

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "deflate/deflate.h"
+#include "deflate/effort.h"
 #include "deflate/startingtables.h"
 #include "testsupport.h"
 
@@ -152,6 +153,39 @@ TEST(Encoder, RandomStartingTables) {
   EXPECT_NE(first, draw(&a));
   EXPECT_NE(first, draw(&b));
   EXPECT_EQ(first, draw(&again));
+}
+
+}  // namespace
+
+namespace {
+
+// Extra effort: valid for every strategy and layout, never larger than the
+// normal run, the same bytes from one encoder or several.
+TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
+  const std::string mixed = textbytes(12000, 11) + randombytes(2000, 12) + std::string(3000, 'z') + textbytes(9000, 13);
+  const std::vector<std::pair<encodeoptions, bool>> sets = {{{}, false},
+                                                            {{.strategy = 1}, false},
+                                                            {{.strategy = 2, .blockcount = 3}, true},
+                                                            {{.strategy = 3, .onecodeforempty = true}, false},
+                                                            {{.splitthreshold = 0}, true}};
+  std::unique_ptr<encoder> a(new encoder), b(new encoder), c(new encoder);
+  for (const std::string &data : {mixed, std::string(), randombytes(900, 14)}) {
+    for (auto &[o, fixed] : sets) {
+      SCOPED_TRACE(testing::Message() << data.size() << " bytes, strategy " << o.strategy);
+      effortoptions e{.rounds = 1, .trials = 3, .layoutfixed = fixed};
+      memorysource in((const uint8_t *)data.data(), data.size());
+      bytesink normal, one, three;
+      encoderesult n = a->compress(in, (int64_t)data.size(), normal, o, nullptr);
+      encoderesult r1 = compresshard({a.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), one, o, e, nullptr);
+      encoderesult r3 = compresshard({a.get(), b.get(), c.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), three, o, e, nullptr);
+      EXPECT_EQ(r1.result, n.result);
+      if (n.result != encoderesult::compressed) continue;
+      EXPECT_LE(r1.length, n.length);
+      EXPECT_EQ(bytesof(one, 0, r1.length), bytesof(three, 0, r3.length));
+      bool ok;
+      EXPECT_TRUE(inflateraw(bytesof(one, 0, r1.length), &ok) == data && ok);
+    }
+  }
 }
 
 }  // namespace

@@ -136,7 +136,8 @@ TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
   put("big", big);
   using args = std::vector<std::string>;
   for (auto &[opts, names] : std::vector<std::pair<args, args>>{
-           {{"-r", "-s1", "-n3"}, {"t.txt", "d"}}, {{"-s3"}, {"big", "t.txt", "d/r.bin"}}, {{"-r", "-v", "-b0"}, {"d"}}}) {
+           {{"-r", "-s1", "-n3"}, {"t.txt", "d"}}, {{"-s3"}, {"big", "t.txt", "d/r.bin"}}, {{"-r", "-v", "-b0"}, {"d"}},
+           {{"-r", "-x1"}, {"t.txt", "d"}}}) {
     runresult one, four;
     for (const char *j : {"-j1", "-j4"}) {
       args a = {"-y", j};
