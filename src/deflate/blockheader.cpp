@@ -49,8 +49,12 @@ inline int32_t repeatcount(int32_t r) {
   return r > 6 ? 6 : r;
 }
 
-// One run of the rules over the n lengths in seq.
-void runlengths(const int32_t *seq, int32_t n, clsink &out) {
+// One run of the rules over the n lengths in seq. The other rules, which
+// only the extra-effort mode uses (the normal run's headers are always
+// those of the rules alone): norepeat sends every nonzero length singly,
+// nozerorepeat ends a zero run with 17 rather than 16.
+void runlengths(const int32_t *seq, int32_t n, clsink &out, int32_t rules = 0) {
+  const bool norepeat = rules & 1, nozerorepeat = rules & 2;
   int32_t i = 0;
   while (i < n) {
     int32_t v = seq[i];
@@ -61,7 +65,7 @@ void runlengths(const int32_t *seq, int32_t n, clsink &out) {
       if (run > 138) run = 138;
       if (run >= 11) {
         out.emit(longzeros, run - 11, 7);
-      } else if (i > 0 && seq[i - 1] == 0 && run <= 6) {
+      } else if (i > 0 && seq[i - 1] == 0 && run <= 6 && !nozerorepeat) {
         // The tail of a zero run cut at 138: the previous length is 0, and
         // 16 has the shorter count field.
         out.emit(repeatprevious, run - 3, 2);
@@ -69,6 +73,9 @@ void runlengths(const int32_t *seq, int32_t n, clsink &out) {
         out.emit(shortzeros, run - 3, 3);
       }
       i += run;
+    } else if (v && norepeat) {
+      out.emit(v, 0, 0);
+      i++;
     } else if (i > 0 && v == seq[i - 1] && run >= 3) {
       // The rest of a run whose first repeat ran out at 6.
       int32_t r = repeatcount(run);
@@ -90,7 +97,7 @@ void runlengths(const int32_t *seq, int32_t n, clsink &out) {
 
 // Writes the header to bits, or only adds up its size in *size.
 static void blockheader(bitwriter *bits, int64_t *size, const int32_t *lengths, huffmanscratch &scratch,
-                        bool onecodeforempty) {
+                        bool onecodeforempty, int32_t rules) {
   // Only as many lengths as reach the last used code of each alphabet; at
   // least the 257 of the literals and end of block, and one distance
   // length (0 when the block has no match).
@@ -112,7 +119,7 @@ static void blockheader(bitwriter *bits, int64_t *size, const int32_t *lengths, 
   int32_t codes[19] = {};
   int32_t codelens[19];
   clsink counting{bits, codes, nullptr};
-  runlengths(seq, n, counting);
+  runlengths(seq, n, counting, rules);
   // The code-length code's lengths are sent in 3 bits: limit 8, at most 7.
   lengthsfromcounts(scratch, codes, 19, codelens, 8, onecodeforempty);
   canonicalcodes(codelens, 19, codes);
@@ -129,15 +136,16 @@ static void blockheader(bitwriter *bits, int64_t *size, const int32_t *lengths, 
     bits->put(c - 4, 4);
     for (int32_t k = 0; k < c; k++) bits->put(codelens[sendorder[k]], 3);
   }
-  runlengths(seq, n, writing);
+  runlengths(seq, n, writing, rules);
 }
 
-void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty) {
-  blockheader(&bits, nullptr, lengths, scratch, onecodeforempty);
+void writeblockheader(bitwriter &bits, const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty,
+                      int32_t rules) {
+  blockheader(&bits, nullptr, lengths, scratch, onecodeforempty, rules);
 }
 
-int64_t blockheaderbits(const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty) {
+int64_t blockheaderbits(const int32_t *lengths, huffmanscratch &scratch, bool onecodeforempty, int32_t rules) {
   int64_t size = 0;
-  blockheader(nullptr, &size, lengths, scratch, onecodeforempty);
+  blockheader(nullptr, &size, lengths, scratch, onecodeforempty, rules);
   return size;
 }

@@ -18,6 +18,7 @@ struct codedblock {
   int64_t bits;
   std::vector<uint8_t> code;
   std::vector<parsestep> steps;
+  std::vector<int32_t> lengths;   // the lengths the block is coded with
 };
 using coding = std::vector<codedblock>;
 
@@ -47,6 +48,7 @@ coding codingof(const encoder &enc, const bytesink &sink, const int32_t *ends, i
     cb.bits = r.firstbit[(size_t)b + 1] - r.firstbit[(size_t)b];
     copybits(cb.code, 0, sink.bytes(), r.firstbit[(size_t)b], cb.bits);
     cb.steps.assign(r.steps.begin() + r.firststep[(size_t)b], r.steps.begin() + r.firststep[(size_t)b + 1]);
+    cb.lengths.assign(r.lengths.begin() + (int64_t)b * slotcount, r.lengths.begin() + (int64_t)(b + 1) * slotcount);
   }
   return c;
 }
@@ -259,13 +261,29 @@ std::vector<int32_t> startinglengths(const coding &c, const std::vector<int32_t>
   return lengths;
 }
 
-// The block coded again with the optimal codes of its own steps, when that
-// is shorter.
+// The block coded again, when that is shorter, with the lengths it had or
+// the optimal lengths of its own steps, and the header rules that make the
+// shortest header for them.
 void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
   stepcounts c;
   for (parsestep st : b.steps) c.add(st, 1);
-  int32_t lengths[slotcount] = {};
-  if (c.bits(s, onecode, lengths) >= b.bits) return;
+  int32_t optimal[slotcount] = {};
+  c.bits(s, onecode, optimal);
+  c.counts[endofblock]++;
+  int64_t best = b.bits;
+  int32_t rules = -1;
+  const int32_t *lengths = nullptr;
+  const int32_t *had = b.lengths.empty() ? nullptr : b.lengths.data();
+  for (const int32_t *l : {(const int32_t *)optimal, had}) {
+    if (!l) continue;
+    int64_t body = 3 + c.extrabits;
+    for (int32_t k = 0; k < slotcount; k++) body += (int64_t)c.counts[k] * l[k];
+    for (int32_t r = 0; r < headerrules; r++) {
+      int64_t n = body + blockheaderbits(l, s, onecode, r);
+      if (n < best) best = n, rules = r, lengths = l;
+    }
+  }
+  if (!lengths) return;
   int32_t codes[slotcount];
   canonicalcodes(lengths, litlencount, codes);
   canonicalcodes(lengths + distslot, distcodecount, codes + distslot);
@@ -274,7 +292,7 @@ void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
   bits.start(&sink);
   bits.put(0, 1);   // BFINAL, set when the blocks are put together
   bits.put(2, 2);
-  writeblockheader(bits, lengths, s, onecode);
+  writeblockheader(bits, lengths, s, onecode, rules);
   for (parsestep st : b.steps) {
     stepslots k = slotsof(st);
     bits.put(codes[k.litlen], lengths[k.litlen]);
@@ -286,12 +304,11 @@ void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
     bits.put(st.dist - dr.base, dr.extrabits);
   }
   bits.put(codes[endofblock], lengths[endofblock]);
-  int64_t nbits = sink.tell() * 8 + bits.pendingbits;
+  b.bits = sink.tell() * 8 + bits.pendingbits;
   bits.align();
-  b.bits = nbits;
   b.code.assign(sink.bytes(), sink.bytes() + sink.tell());
+  if (lengths == optimal) b.lengths.assign(optimal, optimal + slotcount);
 }
-
 
 // Each block of into replaced by the same block of from where that one is
 // shorter (both codings share the layout); returns how many were.

@@ -61,6 +61,7 @@ class encoder {
   struct passrecord {
     std::vector<parsestep> steps;
     std::vector<int64_t> firststep, firstbit;
+    std::vector<int32_t> lengths;   // the 320 lengths each block was coded with
   };
   const passrecord &recording() const { return recording_; }
 
@@ -113,6 +114,8 @@ class encoder {
     if (!options_.record) return;
     recording_.firststep.push_back((int64_t)recording_.steps.size());
     recording_.firstbit.push_back((bits_.sink->tell() - passstart_) * 8 + bits_.pendingbits);
+    if (curblock_ < blockcount_)
+      recording_.lengths.insert(recording_.lengths.end(), blocks_[curblock_].lengths, blocks_[curblock_].lengths + slotcount);
   }
 
   encodeoptions options_;

@@ -60,6 +60,7 @@ int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t 
   recording_.steps.clear();
   recording_.firststep.clear();
   recording_.firstbit.clear();
+  recording_.lengths.clear();
   startpass();
   recordblockstart();
   bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL

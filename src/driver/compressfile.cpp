@@ -110,11 +110,15 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
 
 ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
                      const std::string &path, const std::string &name, const fileentry &f, fileline &line) {
+  // The entry is written first, then the line that the passes showed: a
+  // write that fails ends the line where one thread would have ended it.
   bytesink &out = archive.sink();
   ziprecord rec = filerecord(name, f.time, f.date, f.attr);
-  if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
   if (c.result == codedfile::stored) {
-    store(out, archive, rec, in, path, f, line);
+    if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
+    checkwritten(archive);
+    myprintf("%s", line.release().c_str());
+    line.stored();
     return rec;
   }
   // The sizes are known: the local header is complete at once.
@@ -124,7 +128,9 @@ ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &c
   rec.size = (uint32_t)f.size;
   writelocalheader(out, rec);
   out.write(coded.bytes(), (size_t)c.length);
+  out.flush();
   checkwritten(archive);
+  myprintf("%s", line.release().c_str());
   line.kept(c.length);
   return rec;
 }

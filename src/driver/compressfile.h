@@ -41,8 +41,8 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
                        const std::string &path, const std::string &name, const fileentry &f);
 
 // Writes an entry that a worker coded: its local header and the data in
-// coded (a memory sink, from position 0), or stored from in; then the end
-// of its line (line no longer captures). Ends the run on failure.
+// coded (a memory sink, from position 0), or stored from in; then its line
+// as the worker captured it, and its end. Ends the run on failure.
 ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
                      const std::string &path, const std::string &name, const fileentry &f, fileline &line);
 

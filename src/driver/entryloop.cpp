@@ -192,8 +192,11 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
       lock.unlock();
       erasepass(shown);
       if (!j.openfailed.empty()) stop(), fatal("%s", j.openfailed.c_str());
-      myprintf("%s", j.line->release().c_str());
-      if (j.result.result == codedfile::failed) stop(), fatal("%s", j.result.message.c_str());
+      if (j.result.result == codedfile::failed) {
+        // What the passes showed before the failure, as one thread shows it.
+        myprintf("%s", j.line->release().c_str());
+        stop(), fatal("%s", j.result.message.c_str());
+      }
       records.push_back(writecoded(archive, j.result, j.coded, j.in, j.path, j.name, f, *j.line));
       aheadsize -= f.size;
     }

@@ -74,29 +74,6 @@ TEST(Encoder, EveryPassOfEveryOptionSetInflates) {
   }
 }
 
-// The same data fed to the parse in pieces of any size give the same bits:
-// a position is processed only once 260 bytes follow it, or at the end.
-TEST(Encoder, PieceSizesDoNotChangeTheBits) {
-  const std::string data = textbytes(50000, 5) + randombytes(2000, 6) + textbytes(20000, 7);
-  const int32_t ends[] = {20000, 51000, (int32_t)data.size()};
-  std::vector<int32_t> lengths(3 * slotcount);
-  std::unique_ptr<encoder> enc(new encoder);
-  for (int32_t strategy : {0, 2, 3}) {
-    for (int32_t b = 0; b < 3; b++) fixedlengths(strategy == 3, lengths.data() + b * slotcount);
-    std::string first;
-    for (int32_t pieces : {maxchunk, 1, 7, 300, 32255}) {
-      memorysource in((const uint8_t *)data.data(), data.size());
-      bytesink out;
-      enc->setblocks({.strategy = strategy}, ends, 3, lengths.data());
-      int64_t n = enc->onepass(in, (int64_t)data.size(), out, pieces);
-      if (pieces == maxchunk) first = bytesof(out, 0, n);
-      EXPECT_EQ(bytesof(out, 0, n), first) << "strategy " << strategy << ", pieces of " << pieces;
-    }
-    bool ok;
-    EXPECT_TRUE(inflateraw(first, &ok) == data && ok);
-  }
-}
-
 // Two encoders in two threads, coding two files at the same time, give each
 // file exactly the bytes one encoder gives it alone.
 TEST(Encoder, TwoThreadsGiveTheBytesOfOne) {
@@ -126,8 +103,7 @@ TEST(Encoder, EmptyDistanceCodeGetsOneCodeOnlyWhenAsked) {
     memorysource in((const uint8_t *)data.data(), data.size());
     bytesink out;
     enc->compress(in, (int64_t)data.size(), out, {.strategy = 3, .onecodeforempty = fix}, nullptr);
-    EXPECT_EQ(enc->block(0).lengths[distslot], fix ? 1 : 0);
-    for (int32_t c = 1; c < 30; c++) EXPECT_EQ(enc->block(0).lengths[distslot + c], 0);
+    for (int32_t c = 0; c < 30; c++) EXPECT_EQ(enc->block(0).lengths[distslot + c], fix && !c ? 1 : 0);
   }
 }
 
@@ -139,13 +115,12 @@ TEST(Encoder, RandomStartingTables) {
   auto draw = [&](uint64_t *state) {
     std::vector<int32_t> counts(slotcount), len(slotcount);
     randomlengths(state, scratch, counts.data(), len.data());
-    double litlen = 0, dist = 0;
+    double kraft[2] = {};
     for (int32_t s = 0; s < slotcount; s++) {
       EXPECT_EQ(len[s] != 0, s < litlencount || (s >= distslot && s < distslot + 30)) << "slot " << s;
-      if (len[s]) (s < distslot ? litlen : dist) += 1.0 / (1 << len[s]);
+      kraft[s >= distslot] += len[s] ? 1.0 / (1 << len[s]) : 0;
     }
-    EXPECT_EQ(litlen, 1.0);
-    EXPECT_EQ(dist, 1.0);
+    EXPECT_TRUE(kraft[0] == 1.0 && kraft[1] == 1.0);
     return len;
   };
   uint64_t a = 1, b = 2, again = 1;

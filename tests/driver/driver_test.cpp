@@ -6,86 +6,58 @@
 
 namespace {
 
-struct parsed {
-  int32_t archive;
-  runoptions o;
-};
-
-parsed parse(std::vector<std::string> args) {
+// The options an argument list gives, as one comparable string, and the
+// index of the archive name.
+std::pair<std::string, int32_t> parse(std::vector<std::string> args) {
   args.insert(args.begin(), "vorpak");
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
-  parsed p;
-  p.archive = parseoptions((int)argv.size(), argv.data(), p.o);
-  return p;
-}
-
-// The options as one comparable string.
-std::string shown(const runoptions &o) {
-  const encodeoptions &e = o.encode;
-  return testing::PrintToString(std::vector<double>{(double)o.recurse, (double)o.verbose, (double)o.quiet,
-                                                    (double)o.overwriteyes, (double)e.strategy, e.splitthreshold,
-                                                    (double)e.blockcount, (double)e.randomtables,
-                                                    (double)e.onecodeforempty, (double)e.neverstore});
-}
-
-runoptions with(std::function<void(runoptions &)> f) {
   runoptions o;
-  f(o);
-  return o;
+  int32_t archive = parseoptions((int)argv.size(), argv.data(), o);
+  const encodeoptions &e = o.encode;
+  char buf[160];
+  snprintf(buf, sizeof buf, "r%d v%d q%d y%d s%d b%g n%d rn%d zl%d ns%d j%d x%d l%d z%d%d", o.recurse, o.verbose, o.quiet,
+           o.overwriteyes, e.strategy, e.splitthreshold, e.blockcount, e.randomtables, e.onecodeforempty, e.neverstore,
+           o.threads, o.effort, o.layoutgiven, o.rezip, o.rezipstored);
+  return {buf, archive};
 }
 
 TEST(Options, EachOptionAndItsCorners) {
-  using o = runoptions;
-  const std::pair<std::vector<std::string>, runoptions> cases[] = {
-      {{"-s1"}, with([](o &x) { x.encode.strategy = 1; })},
-      {{"-s9"}, with([](o &x) { x.encode.strategy = 4; })},
-      {{"-s4294967297"}, with([](o &x) { x.encode.strategy = 4; })},
-      {{"-s-1"}, {}}, {{"-sx"}, {}},
-      {{"-S2x"}, with([](o &x) { x.encode.strategy = 2; })},
-      {{"-B12.5"}, with([](o &x) { x.encode.splitthreshold = 12.5; })},
-      {{"-b"}, with([](o &x) { x.encode.splitthreshold = 0; })},
-      {{"-N3"}, with([](o &x) { x.encode.blockcount = 3; })},
-      {{"-n12abc"}, with([](o &x) { x.encode.blockcount = 12; })},
-      {{"-n9", "-NS"}, with([](o &x) { x.encode.neverstore = true, x.encode.blockcount = 9; })},
-      {{"-n9", "-nsx"}, {}},   // -nsx is a block count of 0
-      {{"-recurse"}, with([](o &x) { x.recurse = true; })},
-      {{"-rNd"}, with([](o &x) { x.encode.randomtables = true; })},   // -rn does not recurse
-      {{"-V", "-Quiet", "-Y"}, with([](o &x) { x.verbose = x.quiet = x.overwriteyes = true; })},
-      {{"-yes"}, {}},
-      {{"-Zl121"}, with([](o &x) { x.encode.onecodeforempty = true; })},
-      {{"-zl1210", "-zl12", "-z121", "-", "-x", "/b128"}, {}},
-      // Of -b and -n the later decides whether a block count is asked for.
-      {{"-n7", "-b512"}, with([](o &x) { x.encode.splitthreshold = 512; })},
-      {{"-b512", "-n7"}, with([](o &x) { x.encode.splitthreshold = 512, x.encode.blockcount = 7; })},
-      {{"-s1", "-s3"}, with([](o &x) { x.encode.strategy = 3; })},
+  const std::string none = parse({}).first;
+  auto with = [&](const std::string &from, const std::string &to) {
+    std::string s = none;
+    return s.replace(s.find(from), from.size(), to);
   };
-  for (auto &[args, want] : cases) EXPECT_EQ(shown(parse(args).o), shown(want)) << testing::PrintToString(args);
-}
-
-TEST(Options, ArchiveIsTheFirstName) {
-  const std::pair<std::vector<std::string>, int32_t> cases[] = {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-s1"}, with("s0", "s1")}, {{"-s9"}, with("s0", "s4")}, {{"-s4294967297"}, with("s0", "s4")}, {{"-s-1", "-sx"}, none},
+      {{"-S2x"}, with("s0", "s2")}, {{"-B12.5"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b12.5 n0 rn0 zl0 ns0 j0 x0 l1")},
+      {{"-N3"}, with("n0 rn0 zl0 ns0 j0 x0 l0", "n3 rn0 zl0 ns0 j0 x0 l1")},
+      {{"-n9", "-NS"}, with("n0 rn0 zl0 ns0 j0 x0 l0", "n9 rn0 zl0 ns1 j0 x0 l1")},
+      {{"-recurse", "-rNd"}, with("r0", "r1").replace(none.find("rn0"), 3, "rn1")},
+      {{"-V", "-Quiet", "-Y"}, with("v0 q0 y0", "v1 q1 y1")}, {{"-yes", "-zl1210", "-zl12", "-z121", "-", "/b128"}, none},
+      {{"-Zl121"}, with("zl0", "zl1")}, {{"-j3"}, with("j0", "j3")}, {{"-j999"}, with("j0", "j256")},
+      {{"-x"}, with("x0", "x3")}, {{"-x7"}, with("x0", "x7")}, {{"-z"}, with("z00", "z10")}, {{"-ZS"}, with("z00", "z11")},
+      // Of -b and -n the later decides whether a block count is asked for.
+      {{"-n7", "-b512"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n0 rn0 zl0 ns0 j0 x0 l1")},
+      {{"-b512", "-n7"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n7 rn0 zl0 ns0 j0 x0 l1")}};
+  for (auto &[args, want] : cases) EXPECT_EQ(parse(args).first, want) << testing::PrintToString(args);
+  const std::pair<std::vector<std::string>, int32_t> names[] = {
       {{"save"}, 1}, {{"-v", "save", "a"}, 2}, {{"-y", "/b128", "/s4"}, 2}, {{}, 0}, {{"-v", "-"}, 0}};
-  for (auto &[args, want] : cases) EXPECT_EQ(parse(args).archive, want) << testing::PrintToString(args);
+  for (auto &[args, want] : names) EXPECT_EQ(parse(args).second, want) << testing::PrintToString(args);
 }
 
-TEST(Options, CompletedName) {
+TEST(Options, CompletedNameAndListFiles) {
   const std::string a255(255, 'a');
   const std::pair<std::string, std::string> cases[] = {
-      // The case of ".zip" follows the last letter of the whole name.
-      {"save", "save.zip"}, {"SAVE", "SAVE.ZIP"}, {"saVE", "saVE.ZIP"}, {"SAVe_9", "SAVe_9.zip"},
-      {"123", "123.ZIP"}, {"out/", "out/.zip"}, {"down/UP", "down/UP.ZIP"},
-      // A dot in the base name keeps the name; one in a directory does not.
-      {"save.bin", "save.bin"}, {".hidden", ".hidden"}, {"a.b/c", "a.b/c.zip"}, {"a.b\\c", "a.b\\c.zip"},
-      // At most 259 bytes.
-      {a255 + ".zip", a255 + ".zip"}, {a255, a255 + ".zip"}, {"a" + a255 + ".zip", "-"}, {"a" + a255, "-"}};
+      // The case of ".zip" follows the last letter of the whole name; a dot
+      // in the base name keeps the name, one in a directory does not.
+      {"save", "save.zip"}, {"SAVE", "SAVE.ZIP"}, {"saVE", "saVE.ZIP"}, {"SAVe_9", "SAVe_9.zip"}, {"123", "123.ZIP"},
+      {"out/", "out/.zip"}, {"save.bin", "save.bin"}, {".hidden", ".hidden"}, {"a.b/c", "a.b/c.zip"},
+      {"a.b\\c", "a.b\\c.zip"}, {a255 + ".zip", a255 + ".zip"}, {a255, a255 + ".zip"}, {"a" + a255 + ".zip", "-"}, {"a" + a255, "-"}};
   for (auto &[name, want] : cases) {
     std::string got;
     EXPECT_EQ(completename(got, name.c_str()) ? got : "-", want) << name;
   }
-}
-
-TEST(Options, ListFileNames) {
   const std::string list = "  one\ttwo\r\nthree \xc3\xa9t\xc3\xa9\x01last";
   std::vector<std::string> got;
   listfilenames(list.data(), (int32_t)list.size(), [&](const std::string &n) { got.push_back(n); });

@@ -68,7 +68,7 @@ std::vector<zipentry> parsezip(const std::string &bytes, bool *ok, std::string *
 // a version manager's shim costs more than a check with Python itself.
 void directpython();
 
-// Every reader at hand accepts the archive at zippath and finds exactly
+// Every reader accepts the archive at zippath and finds exactly
 // these entries, in this order, with these contents: unzip -t, Python's
 // zipfile, zlib's inflate of every deflated entry (and its CRC), bsdtar and
 // 7-Zip. Returns what they said, or an empty string.
