@@ -49,16 +49,12 @@ TEST_P(Corpus, EveryRowAsExpected) {
     EXPECT_EQ(r.result == encoderesult::store ? (int)data.size() : r.length, row.bytes);
     EXPECT_EQ(r.passes, row.passes);
     ASSERT_EQ((int)seen.ends.size(), row.blocks);
-    for (size_t k = 0; k < row.ends.size(); k++) {
-      if (row.cut && k + 1 == row.ends.size())   // the number cut off by "..."
-        EXPECT_EQ(std::to_string(seen.ends[k]).rfind(std::to_string(row.ends[k]), 0), 0u);
-      else
-        EXPECT_EQ(seen.ends[k], row.ends[k]) << "block " << k;
-    }
-    if (r.result == encoderesult::compressed) {
-      bool ok;
-      EXPECT_TRUE(inflateraw(std::string((const char *)out.bytes(), (size_t)r.length), &ok) == data && ok);
-    }
+    // The last number of a list cut off with "..." may be cut off itself.
+    for (size_t k = 0; k < row.ends.size(); k++)
+      EXPECT_EQ(std::to_string(seen.ends[k]).rfind(std::to_string(row.ends[k]), 0) == 0 &&
+                    (seen.ends[k] == row.ends[k] || (row.cut && k + 1 == row.ends.size())), true) << "block " << k;
+    bool ok;
+    EXPECT_TRUE(r.result == encoderesult::store || (inflateraw(std::string((const char *)out.bytes(), (size_t)r.length), &ok) == data && ok));
   }
 }
 

@@ -106,18 +106,12 @@ TEST_F(CommandLine, TheQuestionBeforeReplacing) {
   checkall("SAVE.ZIP", {{"a.txt", "abcabcabc"}});
 }
 
-// The temporary archive's name fits wherever the archive's own name fits;
-// a path too long ends the run and leaves the old archive.
-TEST_F(CommandLine, LongNames) {
+// Regression: the temporary archive's name fits wherever the archive's own
+// name fits, even near the file system's limit of 255 bytes.
+TEST_F(CommandLine, LongestArchiveName) {
   put("a.txt", "abc");
-  EXPECT_EQ(run({"-s4", std::string(251, 'n')}).status, 0);   // 255 bytes with ".zip"
+  EXPECT_EQ(run({"-s4", std::string(251, 'n')}).status, 0);
   checkall(std::string(251, 'n') + ".zip", {{"a.txt", "abc"}});
-  const std::string d(100, 'd'), deep = d + "/" + d + "/" + std::string(70, 'f');
-  put(deep, "deep");
-  put("save.zip", "OLD");
-  runresult r = run({"-y", "save", "a.txt", deep});
-  EXPECT_EQ(std::make_pair(r.status, r.out), std::make_pair(1, "Error: " + deep + ": path too long\n"));
-  EXPECT_EQ(readfile(path("save.zip")), "OLD");
 }
 
 }  // namespace

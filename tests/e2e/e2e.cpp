@@ -36,9 +36,9 @@ std::vector<zipentry> E2E::entries(const std::string &zip) {
   return v;
 }
 
-std::vector<std::string> E2E::listdir(const std::string &rel) {
+std::vector<std::string> E2E::listdir() {
   std::vector<std::string> r;
-  for (auto &e : std::filesystem::directory_iterator(path(rel))) r.push_back(e.path().filename());
+  for (auto &e : std::filesystem::directory_iterator(dir)) r.push_back(e.path().filename());
   std::sort(r.begin(), r.end());
   return r;
 }
@@ -84,8 +84,3 @@ std::string totalsline(int64_t archive, int64_t input) {
   return "      Total (including headers): " + figures(archive, input);
 }
 
-int64_t storedarchivesize(const namedata &entries) {
-  int64_t n = 22;
-  for (auto &e : entries) n += 30 + 46 + 2 * (int64_t)e.first.size() + (int64_t)e.second.size();
-  return n;
-}

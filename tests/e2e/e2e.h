@@ -12,9 +12,8 @@
 
 class E2E : public ::testing::Test {
  protected:
-  std::string dir;   // where the program runs and its inputs lie
+  std::string dir = maketempdir();   // where the program runs and its inputs lie
 
-  void SetUp() override { dir = maketempdir(); }
   void TearDown() override { removetree(dir); }
   std::string path(const std::string &rel) const { return dir + "/" + rel; }
   // A file below dir, made with its parents.
@@ -24,8 +23,7 @@ class E2E : public ::testing::Test {
   // the archive chose when inorder is false.
   void checkall(const std::string &zip, namedata entries, bool inorder = true);
   std::vector<zipentry> entries(const std::string &zip);
-  // Every name in dir, sorted: nothing left behind.
-  std::vector<std::string> listdir(const std::string &rel = ".");
+  std::vector<std::string> listdir();   // every name in dir, sorted
 };
 
 std::string fmt(const char *f, ...) __attribute__((format(printf, 1, 2)));
@@ -37,6 +35,3 @@ std::string adding(const std::string &name);
 std::string figures(int64_t compressed, int64_t original);
 std::string storedtext(int64_t size);
 std::string totalsline(int64_t archive, int64_t input);
-// The size of an archive of stored entries: local header 30 + name + data,
-// central header 46 + name, end record 22.
-int64_t storedarchivesize(const namedata &entries);

@@ -214,20 +214,7 @@ std::vector<zipentry> parsezip(const std::string &b, bool *ok, std::string *comm
   return v;
 }
 
-// The archive checks start Python once per archive. A version manager's
-// shim in front of the interpreter costs more than the check itself, so the
-// interpreter it resolves to is looked up once and put first on the path.
-void directpython() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  runresult r = runshell("/", "python3 -c 'import os, sys; print(os.path.dirname(os.path.realpath(sys.executable)))'");
-  std::string d = r.out.substr(0, r.out.find('\n'));
-  if (r.status == 0 && !d.empty() && d[0] == '/') setenv("PATH", (d + ":" + getenv("PATH")).c_str(), 1);
-}
-
 std::string checkreaders(const std::string &zippath, const namedata &want) {
-  directpython();
   std::string problems, bytes = readfile(zippath), all, dir = maketempdir();
   bool ok;
   auto entries = parsezip(bytes, &ok);

@@ -64,10 +64,6 @@ struct zipentry {
 // An archive's records; ok is false when one is missing or inconsistent.
 std::vector<zipentry> parsezip(const std::string &bytes, bool *ok, std::string *comment = nullptr);
 
-// Puts the interpreter that python3 resolves to first on the path (once):
-// a version manager's shim costs more than a check with Python itself.
-void directpython();
-
 // Every reader accepts the archive at zippath and finds exactly
 // these entries, in this order, with these contents: unzip -t, Python's
 // zipfile, zlib's inflate of every deflated entry (and its CRC), bsdtar and
