@@ -14,7 +14,10 @@ counted: a figure for a broken stream would mean nothing.
 A tool that is not installed is reported and skipped. The peers come with
 the Debian packages zip, 7zip, advancecomp and zopfli.
 
-Times are noisy; only ratios measured side by side in one run mean much.
+CPU seconds are the child's (all its threads); wall seconds are by the
+clock, so they show what -j gains where a tool runs several threads. Ratios
+are against zopfli --i100 when it runs, else against zopfli --i15. Times are
+noisy; only ratios measured side by side in one run mean much.
 """
 
 import argparse
@@ -23,6 +26,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 import zlib
 
@@ -46,14 +50,24 @@ TOOLS = [
      lambda exe, src, out: [exe, "-a", "-4", out, src], "zip"),
     ("zopfli", "zopfli --i15", "zopfli", "zopfli",
      lambda exe, src, out: [exe, "--deflate", "--i15", "-c", src], "deflate"),
+    ("zopfli100", "zopfli --i100", "zopfli", "zopfli",
+     lambda exe, src, out: [exe, "--deflate", "--i100", "-c", src], "deflate"),
+    ("vorpak-x1", "vorpak -x1", None, None,
+     lambda exe, src, out: [exe, "-x1", "-y", "-q", out, src], "zip"),
+    ("vorpak-x", "vorpak -x", None, None,
+     lambda exe, src, out: [exe, "-x", "-y", "-q", out, src], "zip"),
+    ("vorpak-x6", "vorpak -x6", None, None,
+     lambda exe, src, out: [exe, "-x6", "-y", "-q", out, src], "zip"),
 ]
 TOOLKEYS = [t[0] for t in TOOLS]
 REFERENCE = "zopfli"
 
 
-def runchild(argv, cwd, stdout):
+def runchild(argv, cwd, stdout, wall=None):
     """Runs argv and returns (exit status, CPU seconds, peak resident KiB,
-    error text) of that child alone, from wait4."""
+    error text) of that child alone, from wait4; with a list in wall, also
+    appends the seconds it took by the clock."""
+    t0 = time.time()
     with tempfile.TemporaryFile() as errf:
         proc = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=errf)
         try:
@@ -65,6 +79,8 @@ def runchild(argv, cwd, stdout):
         proc.returncode = os.waitstatus_to_exitcode(status)
         errf.seek(0)
         err = errf.read().decode("utf-8", "replace")
+    if wall is not None:
+        wall.append(time.time() - t0)
     return proc.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, err
 
 
@@ -175,6 +191,9 @@ def main():
     print("corpus: %s (%d files)" % (args.corpus, len(names)))
     print("tools: %s" % ", ".join(t[1] for t in tools))
 
+    # Ratios are against the strongest zopfli run.
+    global REFERENCE
+    REFERENCE = "zopfli100" if any(t[0] == "zopfli100" for t in tools) else "zopfli"
     progress = sys.stderr.isatty()
     results = {}   # (file, key) -> (bytes, cpu, maxrss KiB, note)
     failures = []
@@ -190,11 +209,12 @@ def main():
                 if progress:
                     sys.stderr.write("  %-14s %-30s\r" % (name, label))
                     sys.stderr.flush()
+                wall = []
                 if kind == "deflate":
                     with open(out, "wb") as sink:
-                        rc, cpu, rss, err = runchild(argv(path, src, out), tmp, sink)
+                        rc, cpu, rss, err = runchild(argv(path, src, out), tmp, sink, wall)
                 else:
-                    rc, cpu, rss, err = runchild(argv(path, src, out), tmp, subprocess.DEVNULL)
+                    rc, cpu, rss, err = runchild(argv(path, src, out), tmp, subprocess.DEVNULL, wall)
                 if rc != 0:
                     failures.append("%s on %s: exit status %d %s" % (label, name, rc, err.strip()[:200]))
                     continue
@@ -203,7 +223,7 @@ def main():
                 except (ValueError, zipfile.BadZipFile, zlib.error, OSError) as e:
                     failures.append("%s on %s: %s" % (label, name, e))
                     continue
-                results[(name, key)] = (n, cpu, rss, note)
+                results[(name, key)] = (n, cpu, rss, note, wall[0])
                 os.remove(out)
         if progress:
             sys.stderr.write(" " * 50 + "\r")
@@ -211,7 +231,7 @@ def main():
     for f in failures:
         print("failed: " + f)
 
-    header = ["tool", "bytes", "CPU s", "bytes/zopfli", "CPU/zopfli"]
+    header = ["tool", "bytes", "CPU s", "wall s", "bytes/ref", "CPU/ref"]
     sizes = {name: os.path.getsize(os.path.join(args.corpus, name)) for name in names}
     for name in names:
         ref = results.get((name, REFERENCE))
@@ -219,10 +239,10 @@ def main():
         for key, label, _, _, _ in tools:
             r = results.get((name, key))
             if r is None:
-                rows.append([label, "failed", "-", "-", "-"])
+                rows.append([label, "failed", "-", "-", "-", "-"])
                 continue
-            n, cpu, _, note = r
-            rows.append([label + (" (%s)" % note if note else ""), fmtbytes(n), "%.2f" % cpu,
+            n, cpu, _, note, w = r
+            rows.append([label + (" (%s)" % note if note else ""), fmtbytes(n), "%.2f" % cpu, "%.2f" % w,
                          fmtratio(n, ref[0]) if ref else "-",
                          fmtcpuratio(cpu, ref[1]) if ref else "-"])
         printtable("%s (%s bytes)" % (name, fmtbytes(sizes[name])), header, rows, args.markdown)
@@ -240,12 +260,12 @@ def main():
     common = [name for name in names if all((name, t[0]) in results for t in tools)]
     total = {}
     for key, _, _, _, _ in tools:
-        total[key] = (sum(results[(n, key)][0] for n in common), sum(results[(n, key)][1] for n in common))
+        total[key] = tuple(sum(results[(n, key)][i] for n in common) for i in (0, 1, 4))
     ref = total.get(REFERENCE)
     rows = []
     for key, label, _, _, _ in tools:
-        n, cpu = total[key]
-        rows.append([label, fmtbytes(n), "%.2f" % cpu,
+        n, cpu, w = total[key]
+        rows.append([label, fmtbytes(n), "%.2f" % cpu, "%.2f" % w,
                      fmtratio(n, ref[0]) if ref else "-",
                      fmtcpuratio(cpu, ref[1]) if ref else "-"])
     title = "Total over %d files (%s bytes)" % (len(common), fmtbytes(sum(sizes[n] for n in common)))
