@@ -1,5 +1,6 @@
 #include "driver/entryloop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -76,8 +77,10 @@ namespace {
 // in memory until then.
 constexpr int64_t largefile = (int64_t)64 << 20;
 // Input bytes of the files coded ahead and not yet written: the workers wait
-// rather than hold more in memory (one file always goes ahead).
+// rather than hold more in memory (one file always goes ahead); and how many
+// files, so that the workers can choose the longest among them.
 constexpr int64_t aheadbytes = (int64_t)256 << 20;
+constexpr size_t aheadfiles = 64;
 // How often the line of the file whose turn it is shows its pass.
 constexpr auto progressevery = std::chrono::milliseconds(200);
 
@@ -115,8 +118,13 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
         std::unique_lock<std::mutex> lock(m);
         wake.wait(lock, [&] { return ending || !todo.empty(); });
         if (todo.empty()) return;
-        j = todo.front();
-        todo.pop_front();
+        // The largest file first: a long file taken last would keep one
+        // thread busy after the others are done.
+        auto largest = std::max_element(todo.begin(), todo.end(), [&](filejob *x, filejob *y) {
+          return files[x->index].size < files[y->index].size;
+        });
+        j = *largest;
+        todo.erase(largest);
       }
       const fileentry &f = files[j->index];
       fo.encode.randomseed = fileseed(seed, j->index);
@@ -148,7 +156,7 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
   std::unique_ptr<encoder> writerenc;
   for (;;) {
     // Take files from the list while the workers may run ahead.
-    while (!listed && (ahead.empty() || (aheadsize < aheadbytes && ahead.size() < (size_t)o.threads * 4))) {
+    while (!listed && (ahead.empty() || (aheadsize < aheadbytes && ahead.size() < aheadfiles + (size_t)o.threads))) {
       auto j = std::make_unique<filejob>();
       j->index = nextfile(files, cursor, j->name, j->path, error);
       if (j->index < 0) {
