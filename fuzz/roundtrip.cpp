@@ -5,11 +5,11 @@
 // a code"), and the lengths derived for the next pass must be valid.
 //
 // Selector bytes: 0: bits 0-1 strategy, bit 2 -zl121, bit 3 random starting
-// tables, bit 4 -ns, bits 5-6 the passes (1 to 3, or until they converge),
-// bit 7 extra effort (one round of two trials) as well;
-// 1, 2: bit 7 of byte 1 clear: threshold = (15-bit
-// value) / 32 bytes (0 gives one block), set: block count = the 15-bit
-// value; 3: seed of the random tables.
+// tables, bit 4 -ns, bits 5-6 the passes (1 to 4), bit 7 extra effort (one
+// round of two trials) as well, on inputs up to 1 KiB; 1, 2: bit 7 of byte 1
+// clear: threshold = 16 + (15-bit value) / 32 bytes (0 gives one block),
+// set: block count = 1 + the 15-bit value modulo 64; 3: seed of the random
+// tables.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -70,17 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   o.randomtables = in[0] & 8;
   o.neverstore = in[0] & 16;
   o.randomseed = in[3];
-  o.maxpasses = (in[0] >> 5) & 3;
+  o.maxpasses = 1 + ((in[0] >> 5) & 3);
+  // Block operations cost as much as a few hundred bytes of parse each: at
+  // most 64 blocks (the limit of 1024 has tests of its own).
   const int32_t v = ((in[1] & 127) << 8) | in[2];
-  if (in[1] & 128) o.blockcount = v;
-  else o.splitthreshold = v / 32.0;
+  if (in[1] & 128) o.blockcount = 1 + v % 64;
+  else o.splitthreshold = v ? 16 + v / 32.0 : 0;
 
   memorysource src(data, n);
   checker c(*enc, out, data, n);
   out.clear();
   encoderesult r = enc->compress(src, (int64_t)n, out, o, &c);
   if (r.result != encoderesult::compressed && r.result != encoderesult::store) abort();
-  if (in[0] & 128) {
+  if ((in[0] & 128) && n <= 1024) {
     // Never larger than the normal run, and a valid stream.
     bytesink hard;
     encoderesult h = compresshard({enc}, data, (int64_t)n, hard, o, {.rounds = 1, .trials = 2}, nullptr);
