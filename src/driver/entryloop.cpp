@@ -87,6 +87,8 @@ constexpr auto progressevery = std::chrono::milliseconds(200);
 struct filejob {
   int32_t index;
   std::string name, path;
+  // A copy: the list grows (and moves) while the workers run.
+  fileentry entry;
   bool large;
   std::atomic<int32_t> pass{0};
   // Set by the worker:
@@ -120,13 +122,12 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
         if (todo.empty()) return;
         // The largest file first: a long file taken last would keep one
         // thread busy after the others are done.
-        auto largest = std::max_element(todo.begin(), todo.end(), [&](filejob *x, filejob *y) {
-          return files[x->index].size < files[y->index].size;
-        });
+        auto largest = std::max_element(todo.begin(), todo.end(),
+                                        [](filejob *x, filejob *y) { return x->entry.size < y->entry.size; });
         j = *largest;
         todo.erase(largest);
       }
-      const fileentry &f = files[j->index];
+      const fileentry &f = j->entry;
       fo.encode.randomseed = fileseed(seed, j->index);
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
       j->openfailed = openinput(j->in, j->path);
@@ -163,7 +164,7 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
         listed = true;
         break;
       }
-      const fileentry &f = files[j->index];
+      const fileentry &f = j->entry = files[j->index];
       total += f.size;
       j->large = f.size > largefile;
       if (!j->large) {
@@ -178,7 +179,7 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
 
     // The file whose turn it is: its line, then its entry.
     filejob &j = *ahead.front();
-    const fileentry &f = files[j.index];
+    const fileentry &f = j.entry;
     beginline(j.name);
     if (j.large) {
       if (!writerenc) writerenc.reset(new encoder);

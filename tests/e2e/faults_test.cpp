@@ -19,12 +19,12 @@ struct fault {
 
 // Waits until the question is asked, makes the change, answers yes.
 std::string changed(const std::string &opts, const std::string &change) {
-  return "{ until grep -q Overwrite out 2>/dev/null; do sleep 0.02; done; " + change + "; echo y; } | $V " + opts +
+  return "rm -f out; { until grep -q Overwrite out 2>/dev/null; do sleep 0.02; done; " + change + "; echo y; } | $V " + opts +
          " save a.txt b.txt >out; echo status $? >>out; cat out";
 }
 // Starts a run in the background, acts once its file's line shows, waits.
 std::string whilerunning(const std::string &args, const std::string &act) {
-  return "$V " + args + " >out & p=$!; until grep -q VOflating out; do sleep 0.02; done; " + act +
+  return "rm -f out; $V " + args + " >out & p=$!; until grep -q VOflating out 2>/dev/null; do sleep 0.02; done; " + act +
          "; wait $p; echo status $? >>out; cat out";
 }
 std::string withprogram(const std::string &script) { return "V=" + shq(VORPAK_BIN) + "; " + script; }
@@ -54,7 +54,7 @@ const fault faults[] = {
     // that are no answer, a signal while it waits.
     {"$V -s4 save a.txt <&-; echo status $?", "Overwrite? (y/n)\nOperation cancelled.\nstatus 1"},
     {"printf 'x\\r\\n ' | $V -s4 save a.txt; echo status $?", "Overwrite? (y/n)\nOperation cancelled.\nstatus 1"},
-    {"sleep 5 2>/dev/null | $V -s4 save a.txt >out & p=$!; until grep -q Overwrite out; do sleep 0.02; done; kill -TERM $p;"
+    {"sleep 5 2>/dev/null | $V -s4 save a.txt >out & p=$!; until grep -q Overwrite out 2>/dev/null; do sleep 0.02; done; kill -TERM $p;"
      " wait $p; echo status $?", "status 143"},
     // Permission bits do not stop root; a read-only mount stops everyone. A
     // 16 KiB file system fills at the final write or at the first pass.
