@@ -1,13 +1,9 @@
-// The one raw key: read from a pipe, from nothing, or from a terminal put
-// into raw mode for exactly one byte and restored afterwards.
-#include <fcntl.h>
+// The one raw key, read from a pipe or from nothing (the question before
+// replacing an archive is answered from a terminal in the end-to-end tests).
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <thread>
+#include <vector>
 
 #include "console/console.h"
 
@@ -38,32 +34,6 @@ TEST(Console, KeysFromAPipeOrNoInput) {
   messagestream = nullptr;
   EXPECT_EQ(myprintf("%s", "nothing"), 0);
   messagestream = saved;
-}
-
-TEST(Console, RawKeyFromATerminalAndTheTerminalRestored) {
-  int master, slave;
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal";
-  termios before, seen{}, after;
-  ASSERT_EQ(tcgetattr(slave, &before), 0);
-  before.c_lflag |= ICANON | ECHO | ISIG;
-  before.c_cc[VMIN] = 4;
-  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
-  // The interrupt byte and a lone key arrive without Enter, unechoed.
-  std::thread presser([&] {
-    while (tcgetattr(slave, &seen) != 0 || (seen.c_lflag & ICANON)) sched_yield();
-    if (write(master, "\x03q", 2) != 2) abort();
-  });
-  std::vector<int> got = keys(slave, 2);
-  presser.join();
-  EXPECT_EQ(got, (std::vector<int>{3, 'q'}));
-  EXPECT_EQ(seen.c_lflag, before.c_lflag & ~(tcflag_t)(ICANON | ECHO | ISIG));
-  EXPECT_EQ(std::make_pair((int)seen.c_cc[VMIN], (int)seen.c_cc[VTIME]), std::make_pair(1, 0));
-  pollfd p = {master, POLLIN, 0};
-  EXPECT_EQ(poll(&p, 1, 0), 0);
-  ASSERT_EQ(tcgetattr(slave, &after), 0);
-  EXPECT_EQ(std::make_pair(after.c_lflag, (int)after.c_cc[VMIN]), std::make_pair(before.c_lflag, 4));
-  close(slave);
-  close(master);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ std::string textbytes(size_t n, uint32_t seed);
 std::string corpusfile(const std::string &name);
 struct expectedrow {
   std::string file;
-  int method, bytes, passes, blocks;
+  int method = 0, bytes = 0, passes = 0, blocks = 0;
   std::vector<int> ends;   // block ends shown (a list cut off with "..." shows a prefix)
   bool cut;                // the list was cut: its last number may be cut off too
 };
