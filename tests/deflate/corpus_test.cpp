@@ -16,15 +16,9 @@ struct section {
   const char *title;
   encodeoptions options;
 };
-const section sections[] = {
-    {"-s0", {}},
-    {"-s1", {.strategy = 1}},
-    {"-s2", {.strategy = 2}},
-    {"-s3", {.strategy = 3}},
-    {"-s0 -b0", {.splitthreshold = 0}},
-    {"-s0 -n7", {.blockcount = 7}},
-    {"-s3 -n1024", {.strategy = 3, .blockcount = 1024}},
-};
+const section sections[] = {{"-s0", {}}, {"-s1", {.strategy = 1}}, {"-s2", {.strategy = 2}}, {"-s3", {.strategy = 3}},
+                             {"-s0 -b0", {.splitthreshold = 0}}, {"-s0 -n7", {.blockcount = 7}},
+                             {"-s3 -n1024", {.strategy = 3, .blockcount = 1024}}};
 
 struct layoutseen : encodewatcher {
   std::vector<int> ends;

@@ -10,15 +10,12 @@ namespace {
 
 class Rezip : public E2E {
  protected:
-  void SetUp() override {
-    E2E::SetUp();
-    put("a.txt", textbytes(20000, 1));
-    put("b.bin", randombytes(3000, 2));
-    put("d/c.txt", textbytes(5000, 3));
-    put("empty", "");
-  }
   const namedata contents = {{"a.txt", textbytes(20000, 1)}, {"b.bin", randombytes(3000, 2)}, {"d/", ""},
                              {"d/c.txt", textbytes(5000, 3)}, {"empty", ""}};
+  void SetUp() override {
+    for (auto &[name, data] : contents)
+      if (name.back() != '/') put(name, data);
+  }
 };
 
 TEST_F(Rezip, ArchivesOfOtherToolsKeepEverythingButTheirSize) {

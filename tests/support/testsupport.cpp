@@ -32,9 +32,6 @@ std::string shq(const std::string &s) {
 
 static runresult runargv(const std::string &dir, const std::vector<std::string> &argv, const std::string &in,
                          bool mergestderr) {
-  // With descriptor 0 closed the pipe would take it and the child's
-  // redirections would undo each other.
-  if (fcntl(0, F_GETFD) < 0) open("/dev/null", O_RDONLY);
   int fds[2];
   if (pipe(fds) != 0) abort();
   pid_t pid = fork();
