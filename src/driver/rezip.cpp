@@ -84,7 +84,7 @@ class entrycoder {
     for (size_t k; !stop_ && (k = next_++) < w_.size();) {
       entrywork &w = w_[k];
       const zipinentry &e = a_.entries[k];
-      if (w.recode && !extractentry(f_.data, f_.size, e, data, w.error)) w.error = "entry \"" + e.name + "\": " + w.error;
+      if (w.recode) extractentry(f_.data, f_.size, e, data, w.error);   // a refusal names the entry
       if (w.recode && w.error.empty()) {
         runoptions eo = o_;
         eo.encode.randomseed = fileseed(0, (int32_t)k);
