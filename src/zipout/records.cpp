@@ -77,9 +77,9 @@ void setmethod(ziprecord &r, uint16_t method) {
   r.flags = (uint16_t)((r.flags & zipflagutf8) | (method == methoddeflated ? zipflagmax : 0));
 }
 
-void writelocalheader(bytesink &out, ziprecord &r) {
-  r.headoff = out.tell();
-  le32(out, localsig);
+// The fields from version needed to the uncompressed size, which both
+// headers hold in the same order.
+static void sharedfields(bytesink &out, const ziprecord &r) {
   le16(out, r.needed);
   le16(out, r.flags);
   le16(out, r.method);
@@ -88,6 +88,12 @@ void writelocalheader(bytesink &out, ziprecord &r) {
   le32(out, r.crc);
   le32(out, r.compressed);
   le32(out, r.size);
+}
+
+void writelocalheader(bytesink &out, ziprecord &r) {
+  r.headoff = out.tell();
+  le32(out, localsig);
+  sharedfields(out, r);
   le16(out, (uint32_t)r.name.size());
   le16(out, (uint32_t)r.localextra.size());
   bytes(out, r.name);
@@ -109,14 +115,7 @@ bool writecentraldirectory(bytesink &out, const std::vector<ziprecord> &records,
   for (const ziprecord &r : records) {
     le32(out, centralsig);
     le16(out, r.madeby);
-    le16(out, r.needed);
-    le16(out, r.flags);
-    le16(out, r.method);
-    le16(out, r.time);
-    le16(out, r.date);
-    le32(out, r.crc);
-    le32(out, r.compressed);
-    le32(out, r.size);
+    sharedfields(out, r);
     le16(out, (uint32_t)r.name.size());
     le16(out, (uint32_t)r.centralextra.size());
     le16(out, (uint32_t)r.comment.size());
