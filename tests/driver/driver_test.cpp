@@ -36,7 +36,7 @@ TEST(Options, EachOptionAndItsCorners) {
       {{"-recurse", "-rNd"}, with("r0", "r1").replace(none.find("rn0"), 3, "rn1")},
       {{"-V", "-Quiet", "-Y"}, with("v0 q0 y0", "v1 q1 y1")}, {{"-yes", "-zl1210", "-zl12", "-z121", "-", "/b128"}, none},
       {{"-Zl121"}, with("zl0", "zl1")}, {{"-j3"}, with("j0", "j3")}, {{"-j999"}, with("j0", "j256")},
-      {{"-x"}, with("x0", "x3")}, {{"-x7"}, with("x0", "x7")}, {{"-z"}, with("z00", "z10")}, {{"-ZS"}, with("z00", "z11")},
+      {{"-x"}, with("x0", "x3")}, {{"-x7"}, with("x0", "x7")}, {{"-x999"}, with("x0", "x100")}, {{"-z"}, with("z00", "z10")}, {{"-ZS"}, with("z00", "z11")},
       // Of -b and -n the later decides whether a block count is asked for.
       {{"-n7", "-b512"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n0 rn0 zl0 ns0 j0 x0 l1")},
       {{"-b512", "-n7"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n7 rn0 zl0 ns0 j0 x0 l1")}};

@@ -34,6 +34,8 @@ const fault faults[] = {
     {"$V -y save a.txt loop; echo status $?", "VOflating Error: loop not found\nstatus 1"},
     {"$V -r new sub; echo status $?", "  Adding: sub/gone     VOflating Error: sub/gone not found\nstatus 1"},
     {"$V nodir/save a.txt; echo status $?", "Error: nodir/save.zip could not be opened\nstatus 1"},
+    // Found while the entries are written: a path inside a listed directory.
+    {"$V -y -r save " + std::string(200, 'd') + "; echo status $?", "Error: " + std::string(200, 'd') + "/" + std::string(70, 'n') + ": path too long\nstatus 1"},
     // A shell's ulimit leaves SIGXFSZ as it is: the program must turn it into
     // a failed write. Stored data over a ring; a first pass's header patch.
     {"ulimit -f 200; $V -y -j1 -s4 save noise; echo status $?", "VOflating Error: save.zip could not be written\nstatus 1"},
@@ -76,6 +78,7 @@ TEST_P(Faults, NothingLostNothingLeftBehind) {
   put("big", textbytes(2000000, 2));
   put("noise", randombytes(300000, 3));
   put("sub/ok", "ok");
+  put(std::string(200, 'd') + "/" + std::string(70, 'n'), "x");
   put("save.zip", old);
   for (auto [link, to] : {std::pair{"gone", "nowhere"}, {"loop", "loop"}, {"sub/gone", "nowhere"}})
     ASSERT_EQ(symlink(to, path(link).c_str()), 0);

@@ -166,8 +166,8 @@ std::string inflateraw(const std::string &deflated, bool *ok) {
   return out;
 }
 
-static uint32_t le16(const std::string &b, size_t o) { return (uint8_t)b[o] | (uint32_t)(uint8_t)b[o + 1] << 8; }
-static uint32_t le32(const std::string &b, size_t o) { return le16(b, o) | le16(b, o + 2) << 16; }
+uint32_t le16(const std::string &b, size_t o) { return (uint8_t)b[o] | (uint32_t)(uint8_t)b[o + 1] << 8; }
+uint32_t le32(const std::string &b, size_t o) { return le16(b, o) | le16(b, o + 2) << 16; }
 
 std::vector<zipentry> parsezip(const std::string &b, bool *ok, std::string *comment) {
   std::vector<zipentry> v;

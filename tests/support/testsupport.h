@@ -61,6 +61,9 @@ struct zipentry {
   uint32_t crc = 0, csize = 0, usize = 0, headoff = 0, extattr = 0, lcrc = 0, lcsize = 0, lusize = 0;
   std::string data;   // the entry's data as stored in the archive
 };
+// A record's little-endian field at offset o.
+uint32_t le16(const std::string &b, size_t o);
+uint32_t le32(const std::string &b, size_t o);
 // An archive's records; ok is false when one is missing or inconsistent.
 std::vector<zipentry> parsezip(const std::string &bytes, bool *ok, std::string *comment = nullptr);
 
