@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "deflate/blockheader.h"
@@ -217,7 +218,9 @@ coding trial(encoder &enc, const uint8_t *data, int64_t length, const encodeopti
   memorysource in(data, (size_t)length);
   bytesink sink;
   enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
-  return codingof(enc, sink, ends.data(), (int32_t)ends.size());
+  coding c = codingof(enc, sink, ends.data(), (int32_t)ends.size());
+  enc.releaserecording();
+  return c;
 }
 
 // Block ends in bytes for block ends in steps.
@@ -371,6 +374,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     for (int32_t b = 0; b < enc.blockcount(); b++)
       ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
     best = codingof(enc, normalsink, ends0.data(), (int32_t)ends0.size());
+    enc.releaserecording();
   });
   if (normal.result != encoderesult::compressed) return normal;
   const int64_t normalbits = totalbits(best);
@@ -380,16 +384,24 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // Other layouts: the one-block parse cut by real cost, parsed again over
   // its cuts while that helps.
   if (!e.layoutfixed) {
+    // Each round cuts the coding of the round before (the first, the
+    // one-block parse's, freed once it has served: a large file's codings
+    // are large).
     coding layoutbest;
     for (int32_t round = 0; round < e.layoutrounds; round++) {
-      std::vector<parsestep> steps = allsteps(from);
-      std::vector<int32_t> ends = byteends(steps, partitioner(steps, scratch, onecode).run());
-      if (!layoutbest.empty() && ends == layoutof(layoutbest)) break;
-      coding c = trial(first, data, length, o, 0, ends, startinglengths(from, ends, data, 0, 0, scratch, onecode));
+      const coding &cutfrom = round ? layoutbest : from;
+      std::vector<int32_t> ends;
+      {
+        std::vector<parsestep> steps = allsteps(cutfrom);
+        ends = byteends(steps, partitioner(steps, scratch, onecode).run());
+      }
+      if (round && ends == layoutof(layoutbest)) break;
+      std::vector<int32_t> starts = startinglengths(cutfrom, ends, data, 0, 0, scratch, onecode);
+      if (!round) from = coding();
+      coding c = trial(first, data, length, o, 0, ends, starts);
       if (watcher) watcher->trialends(trialno, (totalbits(c) + 7) >> 3, (int32_t)c.size(), (int32_t)c.size());
       trialno++;
-      if (!layoutbest.empty() && totalbits(c) >= totalbits(layoutbest)) break;
-      from = c;
+      if (round && totalbits(c) >= totalbits(layoutbest)) break;
       layoutbest = std::move(c);
     }
     if (!layoutbest.empty() && totalbits(layoutbest) < totalbits(best)) best = std::move(layoutbest);
@@ -398,20 +410,34 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // Rounds of trials from the best coding's counts, on its layout.
   const std::vector<int32_t> ends = layoutof(best);
   for (int32_t round = 0; round < e.rounds; round++) {
-    std::vector<coding> results((size_t)e.trials);
-    inparallel(encs, e.trials, [&](encoder &enc, int32_t t) {
-      huffmanscratch s;
-      uint64_t seed = 0x5851f42d4c957f2dull * (uint64_t)(round * 1024 + t + 1);
-      double spread = t % 2 ? 0.7 : 0.35;
-      results[(size_t)t] = trial(enc, data, length, o, e.trialpasses, ends,
-                                 startinglengths(best, ends, data, seed, spread, s, onecode));
-    });
+    // Every trial starts from the best coding as the round found it; each
+    // is merged into it, in trial order, as soon as the trials before it
+    // are, so that only the codings still waiting for an earlier trial are
+    // held (a large file's codings are large).
+    std::vector<std::vector<int32_t>> starts((size_t)e.trials);
     for (int32_t t = 0; t < e.trials; t++) {
-      int64_t bits = totalbits(results[(size_t)t]);
-      int32_t won = keepbest(best, std::move(results[(size_t)t]));
-      if (watcher) watcher->trialends(trialno, (bits + 7) >> 3, won, (int32_t)best.size());
-      trialno++;
+      uint64_t seed = 0x5851f42d4c957f2dull * (uint64_t)(round * 1024 + t + 1);
+      starts[(size_t)t] = startinglengths(best, ends, data, seed, t % 2 ? 0.7 : 0.35, scratch, onecode);
     }
+    std::vector<coding> waiting((size_t)e.trials);
+    std::vector<char> done((size_t)e.trials, 0);
+    std::vector<int64_t> bits((size_t)e.trials);
+    std::vector<int32_t> won((size_t)e.trials);
+    std::mutex merging;
+    int32_t merged = 0;
+    inparallel(encs, e.trials, [&](encoder &enc, int32_t t) {
+      coding c = trial(enc, data, length, o, e.trialpasses, ends, starts[(size_t)t]);
+      std::lock_guard<std::mutex> lock(merging);
+      bits[(size_t)t] = totalbits(c);
+      waiting[(size_t)t] = std::move(c);
+      done[(size_t)t] = 1;
+      for (; merged < e.trials && done[(size_t)merged]; merged++) {
+        won[(size_t)merged] = keepbest(best, std::move(waiting[(size_t)merged]));
+        waiting[(size_t)merged] = coding();
+      }
+    });
+    for (int32_t t = 0; t < e.trials; t++, trialno++)
+      if (watcher) watcher->trialends(trialno, (bits[(size_t)t] + 7) >> 3, won[(size_t)t], (int32_t)best.size());
   }
 
   // Each block with the optimal codes of its own steps, where shorter;

@@ -64,6 +64,8 @@ class encoder {
     std::vector<int32_t> lengths;   // the 320 lengths each block was coded with
   };
   const passrecord &recording() const { return recording_; }
+  // Gives the recording's memory back (a large file's steps are many).
+  void releaserecording() { recording_ = passrecord{}; }
 
   // The block table after a pass: each block's lengths for the next pass.
   const blockrecord &block(int32_t b) const { return blocks_[b]; }
