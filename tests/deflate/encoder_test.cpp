@@ -60,6 +60,7 @@ TEST(Encoder, EveryPassOfEveryOptionSetInflates) {
         {.strategy = 3, .randomtables = true}}},   // Huffman Only starts from the fixed tables all the same
       {randombytes(5000, 4), {{}, {.neverstore = true}, {.strategy = 1, .randomtables = true}}},
       {cycle16, {{.strategy = 3}}},
+      {"abcdabc", {{}}},   // a match that ends the data
       // No natural cut point for longer than the step ring: forced cuts,
       // also from random tables with uncoded lengths and distances.
       {std::string(300000, '\xe5'), {{.splitthreshold = 0}, {.strategy = 1, .randomtables = true, .randomseed = 9}}},
@@ -84,7 +85,7 @@ TEST(Encoder, EveryPassOfEveryOptionSetInflates) {
   }
   // What each case comes to. The bytes are the design's, so a change here
   // must be one that is meant (and the corpus rows agree).
-  EXPECT_EQ(lengths + std::to_string(crc), "12s 12s 12 12s 12 23 23 23 23 7571 7626 10717 18571 7570 18671 18319 5043s 5043 5043s 2093 310 310 2092464596");
+  EXPECT_EQ(lengths + std::to_string(crc), "12s 12s 12 12s 12 23 23 23 23 7571 7626 10717 18571 7570 18671 18319 5043s 5043 5043s 2093 17s 310 310 3339346826");
 }
 
 // Two encoders in two threads, coding two files at the same time, give each
