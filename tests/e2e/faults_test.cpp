@@ -35,7 +35,7 @@ const fault faults[] = {
     {"$V -r new sub; echo status $?", "  Adding: sub/gone     VOflating Error: sub/gone not found\nstatus 1"},
     {"$V nodir/save a.txt; echo status $?", "Error: nodir/save.zip could not be opened\nstatus 1"},
     // Found while the entries are written: a path inside a listed directory.
-    {"$V -y -r save " + std::string(200, 'd') + "; echo status $?", "Error: " + std::string(200, 'd') + "/" + std::string(70, 'n') + ": path too long\nstatus 1"},
+    {"$V -y -j1 -r save " + std::string(200, 'd') + "; echo status $?", "Error: " + std::string(200, 'd') + "/" + std::string(70, 'n') + ": path too long\nstatus 1"},
     // A shell's ulimit leaves SIGXFSZ as it is: the program must turn it into
     // a failed write. Stored data over a ring; a first pass's header patch.
     {"ulimit -f 200; $V -y -j1 -s4 save noise; echo status $?", "VOflating Error: save.zip could not be written\nstatus 1"},
