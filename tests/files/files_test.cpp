@@ -85,6 +85,13 @@ TEST_F(FileList, RecursionAndStoredNames) {
   EXPECT_TRUE(f.path(4, p) && p == "./d1/../d1/d2/b") << p;
   filelist abs(true);
   EXPECT_TRUE(abs.add((dir + "/top").c_str()) && abs.storedname(0, p) && p == dir.substr(1) + "/top") << p;
+  // The directory a pattern is matched in counts as walked too.
+  put("loop/a/x");
+  ASSERT_EQ(symlink("../..", "loop/a/home"), 0);
+  filelist l(true);
+  ASSERT_TRUE(l.add("loop"));
+  for (int32_t i = 0; i < l.count(); i++) EXPECT_TRUE(!l.path(i, p) || !(l[i].attr & 0x10) || !l.walk(p.c_str()) || l.add((p + "/*").c_str()));
+  EXPECT_EQ(names(l), (std::vector<std::string>{"loop/", "loop/a/", "loop/a/x"}));
 }
 
 TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
