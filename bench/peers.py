@@ -63,6 +63,19 @@ TOOLKEYS = [t[0] for t in TOOLS]
 REFERENCE = "zopfli"
 
 
+def commonargs(doc):
+    """The arguments of threads.py and rezip.py: a corpus, the program, the
+    table format. The program's path is made absolute, since the runs happen
+    in a scratch directory."""
+    ap = argparse.ArgumentParser(description=doc.split("\n")[0])
+    ap.add_argument("corpus", nargs="?", default=DEFAULT_CORPUS)
+    ap.add_argument("--vorpak", default=DEFAULT_VORPAK)
+    ap.add_argument("--markdown", action="store_true")
+    a = ap.parse_args()
+    a.vorpak = os.path.abspath(a.vorpak)
+    return a
+
+
 def runchild(argv, cwd, stdout, wall=None):
     """Runs argv and returns (exit status, CPU seconds, peak resident KiB,
     error text) of that child alone, from wait4; with a list in wall, also

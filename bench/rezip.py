@@ -13,7 +13,6 @@ timestamps, which -z keeps), and wall and CPU seconds.
 usage: python3 bench/rezip.py [corpus] [--vorpak PATH] [--markdown]
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -22,7 +21,7 @@ import tempfile
 import time
 import zipfile
 
-from peers import DEFAULT_CORPUS, DEFAULT_VORPAK, fmtbytes, printtable, runchild
+from peers import commonargs, fmtbytes, printtable, runchild
 
 
 def build(kind, corpus, names, out):
@@ -61,14 +60,10 @@ def intact(path, corpus):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("corpus", nargs="?", default=DEFAULT_CORPUS)
-    ap.add_argument("--vorpak", default=DEFAULT_VORPAK)
-    ap.add_argument("--markdown", action="store_true")
-    a = ap.parse_args()
+    a = commonargs(__doc__)
     names = sorted(n for n in os.listdir(a.corpus) if os.path.isfile(os.path.join(a.corpus, n)))
     kinds = ["zip -9", "zip -6", "zipfile level 6", "zipfile level 9, descriptors", "7zz -mx=5"]
-    vorpak = os.path.abspath(a.vorpak)
+    vorpak = a.vorpak
     tools = [("vorpak -z", lambda p: [vorpak, "-z", "-q", p]), ("vorpak -z -x", lambda p: [vorpak, "-z", "-x", "-q", p]),
              ("advzip -z -4", lambda p: ["advzip", "-z", "-4", p])]
     rows, totals = [], {}

@@ -6,22 +6,17 @@ byte for byte; and the peak memory of -x -j2 on a file of 16 MiB.
 usage: python3 bench/threads.py [corpus] [--vorpak PATH] [--markdown]
 """
 
-import argparse
 import os
 import subprocess
 import sys
 import tempfile
 
-from peers import DEFAULT_CORPUS, DEFAULT_VORPAK, fmtbytes, printtable, runchild
+from peers import commonargs, fmtbytes, printtable, runchild
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("corpus", nargs="?", default=DEFAULT_CORPUS)
-    ap.add_argument("--vorpak", default=DEFAULT_VORPAK)
-    ap.add_argument("--markdown", action="store_true")
-    a = ap.parse_args()
-    vorpak = os.path.abspath(a.vorpak)
+    a = commonargs(__doc__)
+    vorpak = a.vorpak
     names = sorted(os.path.join(a.corpus, n) for n in os.listdir(a.corpus))
     rows = []
     with tempfile.TemporaryDirectory() as tmp:

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzz target for N seconds each
-# (first argument, default 60), starting from the seed corpus in
-# fuzz/corpus/<target>. Prints the executions of each target; a crash, a
-# timeout or a leak prints the sanitizer's report, leaves the reproducer in
-# fuzz/crashes/ and makes the script exit non-zero.
+# (first argument, default 60). The archive reader starts from small archives
+# that Python's zipfile writes here (with and without data descriptors); the
+# round trip from nothing, since any bytes are a valid input to it. Prints
+# the executions of each target; a crash, a timeout or a leak prints the
+# sanitizer's report, leaves the reproducer in fuzz/crashes/ and makes the
+# script exit non-zero.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 secs="${1:-60}"
@@ -15,16 +17,26 @@ cmake --build --preset fuzz
 build="$root/build/fuzz"
 crashes="$root/fuzz/crashes"
 mkdir -p "$crashes"
+seeds="$build/seeds"
+mkdir -p "$seeds/roundtrip" "$seeds/zipin"
+python3 - "$seeds/zipin" tests/data/canterbury/fields.c <<'EOF'
+import sys, zipfile
+text = open(sys.argv[2], "rb").read()[:300]
+with zipfile.ZipFile(sys.argv[1] + "/plain", "w") as z:
+    z.writestr("a.txt", text, zipfile.ZIP_DEFLATED); z.writestr("dir/", b""); z.comment = b"comment"
+f = open(sys.argv[1] + "/descriptor", "wb")   # written as to a pipe: data descriptors
+with zipfile.ZipFile(type("pipe", (), {"write": lambda _, b: f.write(b), "flush": f.flush})(), "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("a.txt", text); z.writestr("b.txt", text[:40], zipfile.ZIP_STORED)
+EOF
 failed=0
 for t in roundtrip zipin; do
-  # New inputs go to a working corpus in the build tree; the seeds in the
-  # source tree are only read.
+  # New inputs go to a working corpus in the build tree, beside the seeds.
   work="$build/corpus/$t"
   log="$build/$t.log"
   mkdir -p "$work"
   status=ok
   if ! "$build/fuzz/fuzz_$t" -max_total_time="$secs" -timeout=30 -print_final_stats=1 \
-      -artifact_prefix="$crashes/$t-" "$work" "$root/fuzz/corpus/$t" >"$log" 2>&1; then
+      -artifact_prefix="$crashes/$t-" "$work" "$seeds/$t" >"$log" 2>&1; then
     status=FAILED
     failed=1
   fi
