@@ -17,9 +17,8 @@ cmake --build --preset fuzz
 build="$root/build/fuzz"
 crashes="$root/fuzz/crashes"
 mkdir -p "$crashes"
-seeds="$build/seeds"
-mkdir -p "$seeds/roundtrip" "$seeds/zipin"
-python3 - "$seeds/zipin" tests/data/canterbury/fields.c <<'EOF'
+mkdir -p "$build/seeds/roundtrip" "$build/seeds/zipin"
+python3 - "$build/seeds/zipin" tests/data/canterbury/fields.c <<'EOF'
 import sys, zipfile
 text = open(sys.argv[2], "rb").read()[:300]
 with zipfile.ZipFile(sys.argv[1] + "/plain", "w") as z:
@@ -36,7 +35,7 @@ for t in roundtrip zipin; do
   mkdir -p "$work"
   status=ok
   if ! "$build/fuzz/fuzz_$t" -max_total_time="$secs" -timeout=30 -print_final_stats=1 \
-      -artifact_prefix="$crashes/$t-" "$work" "$seeds/$t" >"$log" 2>&1; then
+      -artifact_prefix="$crashes/$t-" "$work" "$build/seeds/$t" >"$log" 2>&1; then
     status=FAILED
     failed=1
   fi

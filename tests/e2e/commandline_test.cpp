@@ -104,6 +104,14 @@ TEST_F(CommandLine, TheQuestionBeforeReplacing) {
   checkall("SAVE.ZIP", {{"a.txt", "abcabcabc"}});
 }
 
+// Regression: the temporary archive's name fits wherever the archive's own
+// name fits, even near the file system's limit of 255 bytes.
+TEST_F(CommandLine, LongestArchiveName) {
+  put("a.txt", "abc");
+  EXPECT_EQ(run({"-s4", std::string(251, 'n')}).status, 0);
+  checkall(std::string(251, 'n') + ".zip", {{"a.txt", "abc"}});
+}
+
 }  // namespace
 
 namespace {

@@ -1,12 +1,10 @@
 // Archives of every strategy and every option that shapes the entries, each
 // read by every reader; what the records and the console say of each entry
 // agrees with what was kept.
-#include <sys/stat.h>
 #include <utime.h>
 
 #include <algorithm>
 #include <ctime>
-#include <filesystem>
 #include <set>
 
 #include "e2e.h"

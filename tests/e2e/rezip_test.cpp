@@ -86,12 +86,10 @@ TEST_F(Rezip, RefusedArchivesStayAsTheyWere) {
   // (memcpy: the hosts this runs on are little-endian, as ZIP is)
   auto put32 = [](std::string s, size_t at, uint32_t v) { return memcpy(&s[at], &v, 4), s; };
   const size_t end = good.size() - 22, cd = le32(good, end + 16);   // no archive comment
-  std::string crc = good, local = good;
-  crc[cd - 5] ^= 1;   // a byte of the last entry's Deflate data
-  local[30] ^= 1;     // the first name, in its local header only
+  auto flip = [](std::string s, size_t at) { return s[at] ^= 1, s; };
   const std::vector<std::tuple<std::string, std::string, std::string>> bad = {
-      {"truncated.zip", good.substr(0, good.size() - 5), "truncated"}, {"crc.zip", crc, "d/c.txt"},
-      {"local.zip", local, "disagrees"}, {"sfx.zip", readfile(path("sfx.zip")), "before the first entry"},
+      {"truncated.zip", good.substr(0, good.size() - 5), "truncated"}, {"crc.zip", flip(good, cd - 5), "d/c.txt"},   // the last entry's Deflate data
+      {"local.zip", flip(good, 30), "disagrees"},   // the first name, in its local header only {"sfx.zip", readfile(path("sfx.zip")), "before the first entry"},
       {"garbage.zip", good + "junk", "after the end"},
       {"gap.zip", put32(good.substr(0, cd) + "x" + good.substr(cd), end + 17, (uint32_t)cd + 1), "last entry and the central directory"},
       // The first entry's data run into the second's local header.
