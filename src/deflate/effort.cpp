@@ -12,14 +12,16 @@
 
 namespace {
 
-// One block of a coding: where it ends, its bits (header, steps, end of
-// block; the BFINAL bit first) and the steps it codes.
+// One block of a coding: where it ends, its bits (BFINAL, BTYPE, header,
+// steps, end of block) and what they are made from: the steps, the lengths
+// and the header's run-length rules. The bits themselves are written only
+// once the blocks are chosen (a large file's codings are large).
 struct codedblock {
   int32_t end;
   int64_t bits;
-  std::vector<uint8_t> code;
   std::vector<parsestep> steps;
-  std::vector<int32_t> lengths;   // the lengths the block is coded with
+  std::vector<int32_t> lengths;   // the 320 lengths the block is coded with
+  int32_t rules = 0;
 };
 using coding = std::vector<codedblock>;
 
@@ -29,28 +31,24 @@ int64_t totalbits(const coding &c) {
   return n;
 }
 
-// Appends nbits bits of src, from bit at on, to dst at bit dstbits (bits
-// are numbered from bit 0 of byte 0, as Deflate fills bytes).
-void copybits(std::vector<uint8_t> &dst, int64_t dstbits, const uint8_t *src, int64_t at, int64_t nbits) {
-  dst.resize((size_t)((dstbits + nbits + 7) >> 3), 0);
-  for (int64_t k = 0; k < nbits; k++) {
-    int64_t s = at + k, d = dstbits + k;
-    dst[(size_t)(d >> 3)] |= (uint8_t)(((src[s >> 3] >> (s & 7)) & 1) << (d & 7));
-  }
+// Block b of the pass the encoder recorded: its bits, steps and lengths.
+int64_t recordedbits(const encoder::passrecord &r, size_t b) { return r.firstbit[b + 1] - r.firstbit[b]; }
+void takeblock(codedblock &into, const encoder::passrecord &r, size_t b) {
+  into.bits = recordedbits(r, b);
+  into.steps.assign(r.steps.begin() + r.firststep[b], r.steps.begin() + r.firststep[b + 1]);
+  into.lengths.assign(r.lengths.begin() + (int64_t)b * slotcount, r.lengths.begin() + (int64_t)(b + 1) * slotcount);
+  into.rules = 0;
 }
 
-// The coding that the encoder's last pass wrote into sink from position 0.
-coding codingof(const encoder &enc, const bytesink &sink, const int32_t *ends, int32_t count) {
-  const encoder::passrecord &r = enc.recording();
+// The coding of the encoder's last pass over blocks ending at ends; the
+// encoder's recording is given back.
+coding codingof(encoder &enc, const int32_t *ends, int32_t count) {
   coding c((size_t)count);
   for (int32_t b = 0; b < count; b++) {
-    codedblock &cb = c[(size_t)b];
-    cb.end = ends[b];
-    cb.bits = r.firstbit[(size_t)b + 1] - r.firstbit[(size_t)b];
-    copybits(cb.code, 0, sink.bytes(), r.firstbit[(size_t)b], cb.bits);
-    cb.steps.assign(r.steps.begin() + r.firststep[(size_t)b], r.steps.begin() + r.firststep[(size_t)b + 1]);
-    cb.lengths.assign(r.lengths.begin() + (int64_t)b * slotcount, r.lengths.begin() + (int64_t)(b + 1) * slotcount);
+    c[(size_t)b].end = ends[b];
+    takeblock(c[(size_t)b], enc.recording(), (size_t)b);
   }
+  enc.releaserecording();
   return c;
 }
 
@@ -208,19 +206,16 @@ void inparallel(const std::vector<encoder *> &encs, int32_t count, task f) {
 }
 
 // Passes over blocks ending at ends (in bytes), from the given starting
-// lengths; the coding of the pass kept.
-coding trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-             const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
+// lengths; the encoder's recording holds the pass kept.
+void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
+           const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
   encodeoptions to = o;
   to.record = true;
   to.maxpasses = passes;
   to.neverstore = true;
   memorysource in(data, (size_t)length);
-  bytesink sink;
+  bytesink sink{bytesink::nowheretag{}};
   enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
-  coding c = codingof(enc, sink, ends.data(), (int32_t)ends.size());
-  enc.releaserecording();
-  return c;
 }
 
 // Block ends in bytes for block ends in steps.
@@ -264,8 +259,8 @@ std::vector<int32_t> startinglengths(const coding &c, const std::vector<int32_t>
   return lengths;
 }
 
-// The block coded again, when that is shorter, with the lengths it had or
-// the optimal lengths of its own steps, and the header rules that make the
+// The block coded, when that is shorter, with the lengths it had or the
+// optimal lengths of its own steps, and the header rules that make the
 // shortest header for them.
 void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
   stepcounts c;
@@ -287,54 +282,50 @@ void recodeblock(codedblock &b, huffmanscratch &s, bool onecode) {
     }
   }
   if (!lengths) return;
-  int32_t codes[slotcount];
-  canonicalcodes(lengths, litlencount, codes);
-  canonicalcodes(lengths + distslot, distcodecount, codes + distslot);
-  bytesink sink;
-  bitwriter bits;
-  bits.start(&sink);
-  bits.put(0, 1);   // BFINAL, set when the blocks are put together
-  bits.put(2, 2);
-  writeblockheader(bits, lengths, s, onecode, rules);
-  for (parsestep st : b.steps) {
-    stepslots k = slotsof(st);
-    bits.put(codes[k.litlen], lengths[k.litlen]);
-    if (k.dist < 0) continue;
-    const coderow &lr = codetables.rows[(size_t)(k.litlen - lengthsymbolbase)];
-    const coderow &dr = codetables.rows[(size_t)(k.dist - distslot)];
-    bits.put(st.length - lr.base, lr.extrabits);
-    bits.put(codes[k.dist], lengths[k.dist]);
-    bits.put(st.dist - dr.base, dr.extrabits);
-  }
-  bits.put(codes[endofblock], lengths[endofblock]);
-  b.bits = sink.tell() * 8 + bits.pendingbits;
-  bits.align();
-  b.code.assign(sink.bytes(), sink.bytes() + sink.tell());
+  b.bits = best;
+  b.rules = rules;
   if (lengths == optimal) b.lengths.assign(optimal, optimal + slotcount);
 }
 
-// Each block of into replaced by the same block of from where that one is
-// shorter (both codings share the layout); returns how many were.
-int32_t keepbest(coding &into, coding &&from) {
-  int32_t won = 0;
-  for (size_t b = 0; b < into.size(); b++)
-    if (from[b].bits < into[b].bits) into[b] = std::move(from[b]), won++;
-  return won;
+// Block b of a trial's recorded pass wins over the block in best when it is
+// shorter, or as short and from an earlier trial (the block's trial is in
+// from, -1 for the coding the trials started from): so the blocks kept do not
+// depend on the order in which the trials end.
+void mergetrial(coding &best, std::vector<int32_t> &from, const encoder::passrecord &r, int32_t t) {
+  for (size_t b = 0; b < best.size(); b++) {
+    int64_t bits = recordedbits(r, b);
+    if (bits < best[b].bits || (bits == best[b].bits && t < from[b])) takeblock(best[b], r, b), from[b] = t;
+  }
 }
 
 // Writes the blocks into out, BFINAL set on the last only; returns the
 // bytes written.
-int64_t writecoding(const coding &c, bytesink &out) {
-  std::vector<uint8_t> all;
-  int64_t nbits = 0;
+int64_t writecoding(const coding &c, bytesink &out, huffmanscratch &s, bool onecode) {
+  const int64_t start = out.tell();
+  bitwriter bits;
+  bits.start(&out);
   for (size_t b = 0; b < c.size(); b++) {
-    copybits(all, nbits, c[b].code.data(), 0, c[b].bits);
-    if (b + 1 == c.size()) all[(size_t)(nbits >> 3)] |= (uint8_t)(1 << (nbits & 7));
-    else all[(size_t)(nbits >> 3)] &= (uint8_t)~(1 << (nbits & 7));
-    nbits += c[b].bits;
+    const int32_t *lengths = c[b].lengths.data();
+    int32_t codes[slotcount];
+    canonicalcodes(lengths, litlencount, codes);
+    canonicalcodes(lengths + distslot, distcodecount, codes + distslot);
+    bits.put(b + 1 == c.size() ? 1 : 0, 1);   // BFINAL
+    bits.put(2, 2);                          // BTYPE: dynamic codes
+    writeblockheader(bits, lengths, s, onecode, c[b].rules);
+    for (parsestep st : c[b].steps) {
+      stepslots k = slotsof(st);
+      bits.put(codes[k.litlen], lengths[k.litlen]);
+      if (k.dist < 0) continue;
+      const coderow &lr = codetables.rows[(size_t)(k.litlen - lengthsymbolbase)];
+      const coderow &dr = codetables.rows[(size_t)(k.dist - distslot)];
+      bits.put(st.length - lr.base, lr.extrabits);
+      bits.put(codes[k.dist], lengths[k.dist]);
+      bits.put(st.dist - dr.base, dr.extrabits);
+    }
+    bits.put(codes[endofblock], lengths[endofblock]);
   }
-  out.write(all.data(), all.size());
-  return (int64_t)all.size();
+  bits.align();
+  return out.tell() - start;
 }
 
 // The layout of a coding, in bytes.
@@ -352,11 +343,12 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   huffmanscratch scratch;
   const bool onecode = o.onecodeforempty;
 
-  // Trial 0, the normal run, and beside it the parse of the file as one
-  // block (which the other layouts are cut from).
+  // Trial 0, the normal run, straight into out (where it stays unless the
+  // trials beat it), and beside it the parse of the file as one block
+  // (which the other layouts are cut from).
   encodeoptions ro = o;
   ro.record = true;
-  bytesink normalsink;
+  const int64_t start = out.tell();
   encoderesult normal;
   coding best, from;
   const std::vector<int32_t> one = {(int32_t)length};
@@ -364,17 +356,17 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     if (task == 1) {
       std::vector<int32_t> lengths(slotcount);
       fixedlengths(o.strategy == 3, lengths.data());
-      from = trial(enc, data, length, o, 0, one, lengths);
+      trial(enc, data, length, o, 0, one, lengths);
+      from = codingof(enc, one.data(), 1);
       return;
     }
     memorysource in(data, (size_t)length);
-    normal = enc.compress(in, length, normalsink, ro, watcher);
-    if (normal.result != encoderesult::compressed) return;
+    normal = enc.compress(in, length, out, ro, watcher);
     std::vector<int32_t> ends0;
     for (int32_t b = 0; b < enc.blockcount(); b++)
       ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
-    best = codingof(enc, normalsink, ends0.data(), (int32_t)ends0.size());
-    enc.releaserecording();
+    if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
+    else enc.releaserecording();
   });
   if (normal.result != encoderesult::compressed) return normal;
   const int64_t normalbits = totalbits(best);
@@ -398,7 +390,8 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       if (round && ends == layoutof(layoutbest)) break;
       std::vector<int32_t> starts = startinglengths(cutfrom, ends, data, 0, 0, scratch, onecode);
       if (!round) from = coding();
-      coding c = trial(first, data, length, o, 0, ends, starts);
+      trial(first, data, length, o, 0, ends, starts);
+      coding c = codingof(first, ends.data(), (int32_t)ends.size());
       if (watcher) watcher->trialends(trialno, (totalbits(c) + 7) >> 3, (int32_t)c.size(), (int32_t)c.size());
       trialno++;
       if (round && totalbits(c) >= totalbits(layoutbest)) break;
@@ -409,35 +402,45 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
 
   // Rounds of trials from the best coding's counts, on its layout.
   const std::vector<int32_t> ends = layoutof(best);
+  const size_t blocks = ends.size();
   for (int32_t round = 0; round < e.rounds; round++) {
-    // Every trial starts from the best coding as the round found it; each
-    // is merged into it, in trial order, as soon as the trials before it
-    // are, so that only the codings still waiting for an earlier trial are
-    // held (a large file's codings are large).
+    // Every trial starts from the best coding as the round found it, and
+    // its blocks go into that coding as soon as it ends, straight from its
+    // encoder's recording (a large file's codings are large).
     std::vector<std::vector<int32_t>> starts((size_t)e.trials);
     for (int32_t t = 0; t < e.trials; t++) {
       uint64_t seed = 0x5851f42d4c957f2dull * (uint64_t)(round * 1024 + t + 1);
       starts[(size_t)t] = startinglengths(best, ends, data, seed, t % 2 ? 0.7 : 0.35, scratch, onecode);
     }
-    std::vector<coding> waiting((size_t)e.trials);
-    std::vector<char> done((size_t)e.trials, 0);
-    std::vector<int64_t> bits((size_t)e.trials);
-    std::vector<int32_t> won((size_t)e.trials);
+    // Every block's bits before the round and in every trial, for -v.
+    std::vector<int64_t> bits(blocks * (size_t)(e.trials + 1));
+    for (size_t b = 0; b < blocks; b++) bits[b] = best[b].bits;
+    std::vector<int32_t> winner(blocks, -1);
     std::mutex merging;
-    int32_t merged = 0;
     inparallel(encs, e.trials, [&](encoder &enc, int32_t t) {
-      coding c = trial(enc, data, length, o, e.trialpasses, ends, starts[(size_t)t]);
-      std::lock_guard<std::mutex> lock(merging);
-      bits[(size_t)t] = totalbits(c);
-      waiting[(size_t)t] = std::move(c);
-      done[(size_t)t] = 1;
-      for (; merged < e.trials && done[(size_t)merged]; merged++) {
-        won[(size_t)merged] = keepbest(best, std::move(waiting[(size_t)merged]));
-        waiting[(size_t)merged] = coding();
+      trial(enc, data, length, o, e.trialpasses, ends, starts[(size_t)t]);
+      const encoder::passrecord &r = enc.recording();
+      {
+        std::lock_guard<std::mutex> lock(merging);
+        for (size_t b = 0; b < blocks; b++) bits[(size_t)(t + 1) * blocks + b] = recordedbits(r, b);
+        mergetrial(best, winner, r, t);
       }
+      enc.releaserecording();
     });
-    for (int32_t t = 0; t < e.trials; t++, trialno++)
-      if (watcher) watcher->trialends(trialno, (bits[(size_t)t] + 7) >> 3, won[(size_t)t], (int32_t)best.size());
+    if (!watcher) continue;
+    // A trial wins a block when it codes it shorter than the best before it
+    // and every trial before it.
+    std::vector<int64_t> shortest(bits.begin(), bits.begin() + (int64_t)blocks);
+    for (int32_t t = 0; t < e.trials; t++, trialno++) {
+      int64_t total = 0;
+      int32_t won = 0;
+      for (size_t b = 0; b < blocks; b++) {
+        int64_t n = bits[(size_t)(t + 1) * blocks + b];
+        total += n;
+        if (n < shortest[b]) shortest[b] = n, won++;
+      }
+      watcher->trialends(trialno, (total + 7) >> 3, won, (int32_t)blocks);
+    }
   }
 
   // Each block with the optimal codes of its own steps, where shorter;
@@ -459,10 +462,8 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     }
   }
 
-  if (totalbits(best) >= normalbits) {
-    out.write(normalsink.bytes(), (size_t)normal.length);
-    return normal;
-  }
-  int64_t n = writecoding(best, out);
+  if (totalbits(best) >= normalbits) return normal;
+  out.seek(start);
+  int64_t n = writecoding(best, out, scratch, onecode);
   return {encoderesult::compressed, n, normal.passes};
 }

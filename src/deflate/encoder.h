@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "deflate/bitwriter.h"
@@ -59,7 +60,10 @@ class encoder {
   // the pass's first bit) where its header begins; entry blockcount() holds
   // the end of the steps and the bit behind the last end-of-block code.
   struct passrecord {
-    std::vector<parsestep> steps;
+    // In pieces, not one buffer: a large file's steps are many, and a
+    // buffer that doubles would hold up to twice them, and three times while
+    // it moves.
+    std::deque<parsestep> steps;
     std::vector<int64_t> firststep, firstbit;
     std::vector<int32_t> lengths;   // the 320 lengths each block was coded with
   };

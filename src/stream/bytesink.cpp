@@ -12,7 +12,7 @@
 // buffer reused across files keeps the size it reached.
 constexpr size_t memoryinit = 1 << 16;
 
-bytesink::bytesink() : mask_(-1), fd_(-1), memory_(memoryinit) {
+bytesink::bytesink() : mask_(-1), fd_(inmemory), memory_(memoryinit) {
   ring_ = memory_.data();
   limit_ = (int64_t)memory_.size();
 }
@@ -23,6 +23,9 @@ bytesink::bytesink(int fd, int32_t ringbits) : fd_(fd), memory_((size_t)1 << rin
   limit_ = (int64_t)memory_.size();
 }
 
+// A small ring that is never written anywhere.
+bytesink::bytesink(nowheretag) : bytesink(nowhere, 12) {}
+
 void bytesink::fail(int error) {
   if (!error_) error_ = error;
 }
@@ -32,9 +35,9 @@ void bytesink::fail(int error) {
 // size limit, an I/O error) is remembered and the bytes are dropped.
 void bytesink::flush() {
   if (pos_ > maxpos_) fail(toolarge);
-  if (fd_ < 0) return;
+  if (fd_ == inmemory) return;
   assert(flushed_ <= pos_ && pos_ - flushed_ <= mask_ + 1);
-  int64_t at = flushed_;
+  int64_t at = fd_ == nowhere ? pos_ : flushed_;
   while (at < pos_ && !error_) {
     // Up to the end of the ring, then from its start.
     int64_t s = at & mask_;
@@ -50,7 +53,7 @@ void bytesink::flush() {
 }
 
 void bytesink::makeroom() {
-  if (fd_ >= 0) {
+  if (fd_ != inmemory) {
     flush();
     return;
   }
@@ -78,7 +81,7 @@ void bytesink::seek(int64_t pos) {
   assert(pos >= 0);
   flush();
   pos_ = flushed_ = pos;
-  if (fd_ >= 0) {
+  if (fd_ != inmemory) {
     limit_ = pos + mask_ + 1;
   } else if (pos >= limit_) {
     makeroom();
@@ -86,7 +89,7 @@ void bytesink::seek(int64_t pos) {
 }
 
 void bytesink::clear() {
-  assert(fd_ < 0);
+  assert(fd_ == inmemory);
   pos_ = 0;
   error_ = 0;
   mask_ = -1;

@@ -14,6 +14,10 @@ class bytesink {
   // its own offset, through a ring of 2^ringbits pending bytes, so a file
   // sink costs one system call per ring of output and one per seek.
   explicit bytesink(int fd, int32_t ringbits = 20);
+  // Nowhere: the position moves as bytes are put, and the bytes are
+  // dropped (a coding of which only the length is wanted).
+  struct nowheretag {};
+  explicit bytesink(nowheretag);
   bytesink(const bytesink &) = delete;
   bytesink &operator=(const bytesink &) = delete;
 
@@ -56,7 +60,8 @@ class bytesink {
   int64_t pos_ = 0;      // where the next byte goes
   int64_t limit_;        // put makes room when pos_ reaches it
   int64_t flushed_ = 0;  // a file sink: positions below it are in the file
-  int fd_;               // -1 in memory
+  static constexpr int inmemory = -1, nowhere = -2;
+  int fd_;               // or inmemory, or nowhere
   int error_ = 0;
   int64_t maxpos_ = INT64_MAX;
   std::vector<uint8_t> memory_;   // the ring of a file sink, or all bytes in memory

@@ -158,8 +158,8 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
       encoderesult r3 = compresshard({a.get(), b.get(), c.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), three, o, e, nullptr);
       EXPECT_EQ(r1.result, n.result);
       lengths += std::to_string(r1.length) + " ";
-      crc = crc32(crc, one.bytes(), (uInt)r1.length);
       if (n.result != encoderesult::compressed) continue;
+      crc = crc32(crc, one.bytes(), (uInt)r1.length);
       EXPECT_LE(r1.length, n.length);
       EXPECT_EQ(bytesof(one, 0, r1.length), bytesof(three, 0, r3.length));
       bool ok;
@@ -168,7 +168,7 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
   }
   // What this version's extra effort comes to: the same on every run, and
   // a change here (for the better, one hopes) must be one that is meant.
-  EXPECT_EQ(lengths + std::to_string(crc), "5853 5861 7717 14278 6419 12 12 12 12 12 953 953 1047 957 953 4271176608");
+  EXPECT_EQ(lengths + std::to_string(crc), "5853 5861 7717 14278 6419 12 12 12 12 12 953 953 1047 957 953 2186502009");
 }
 
 }  // namespace
