@@ -1,5 +1,8 @@
 // One run from the command line to the exit status.
 #include <fcntl.h>
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -104,6 +107,14 @@ int vorpak(int argc, char **argv) {
   // instead of ending the process on the spot.
   signal(SIGXFSZ, SIG_IGN);
   setbuf(stdin, nullptr);
+#ifdef M_MMAP_THRESHOLD
+  // The C library raises the size above which it maps a block on its own
+  // to the size of every such block freed, so the steps of a large file
+  // (made, freed and made again by every trial of the extra effort) would
+  // come from its heaps, where freed space stays with the process. A fixed
+  // size hands every large block back to the system when it is freed.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 
   runoptions o;
   int32_t ai = parseoptions(argc, argv, o);
