@@ -339,47 +339,39 @@ std::vector<int32_t> layoutof(const coding &c) {
 
 encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *data, int64_t length, bytesink &out,
                           const encodeoptions &o, const effortoptions &e, encodewatcher *watcher) {
-  encoder &first = *encs[0];
   huffmanscratch scratch;
   const bool onecode = o.onecodeforempty;
 
   // Trial 0, the normal run, straight into out (where it stays unless the
-  // trials beat it), and beside it the parse of the file as one block
-  // (which the other layouts are cut from).
+  // trials beat it); beside it, other layouts: the file parsed as one
+  // block, that parse's steps cut by real cost and the file parsed again
+  // over the cuts, while that helps. The layouts do not need the normal run,
+  // so they take the other thread for as long as they last.
   encodeoptions ro = o;
   ro.record = true;
   const int64_t start = out.tell();
   encoderesult normal;
-  coding best, from;
-  const std::vector<int32_t> one = {(int32_t)length};
+  coding best, layoutbest;
+  std::vector<std::pair<int64_t, int32_t>> layouttrials;   // bytes and blocks, for the watcher
   inparallel(encs, e.layoutfixed ? 1 : 2, [&](encoder &enc, int32_t task) {
-    if (task == 1) {
-      std::vector<int32_t> lengths(slotcount);
-      fixedlengths(o.strategy == 3, lengths.data());
-      trial(enc, data, length, o, 0, one, lengths);
-      from = codingof(enc, one.data(), 1);
+    if (task == 0) {
+      memorysource in(data, (size_t)length);
+      normal = enc.compress(in, length, out, ro, watcher);
+      std::vector<int32_t> ends0;
+      for (int32_t b = 0; b < enc.blockcount(); b++)
+        ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
+      if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
+      else enc.releaserecording();
       return;
     }
-    memorysource in(data, (size_t)length);
-    normal = enc.compress(in, length, out, ro, watcher);
-    std::vector<int32_t> ends0;
-    for (int32_t b = 0; b < enc.blockcount(); b++)
-      ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
-    if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
-    else enc.releaserecording();
-  });
-  if (normal.result != encoderesult::compressed) return normal;
-  const int64_t normalbits = totalbits(best);
-  if (watcher) watcher->trialends(0, normal.length, (int32_t)best.size(), (int32_t)best.size());
-  int32_t trialno = 1;
-
-  // Other layouts: the one-block parse cut by real cost, parsed again over
-  // its cuts while that helps.
-  if (!e.layoutfixed) {
+    const std::vector<int32_t> one = {(int32_t)length};
+    std::vector<int32_t> fixed(slotcount);
+    fixedlengths(o.strategy == 3, fixed.data());
+    trial(enc, data, length, o, 0, one, fixed);
     // Each round cuts the coding of the round before (the first, the
     // one-block parse's, freed once it has served: a large file's codings
     // are large).
-    coding layoutbest;
+    coding from = codingof(enc, one.data(), 1);
     for (int32_t round = 0; round < e.layoutrounds; round++) {
       const coding &cutfrom = round ? layoutbest : from;
       std::vector<int32_t> ends;
@@ -390,15 +382,21 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       if (round && ends == layoutof(layoutbest)) break;
       std::vector<int32_t> starts = startinglengths(cutfrom, ends, data, 0, 0, scratch, onecode);
       if (!round) from = coding();
-      trial(first, data, length, o, 0, ends, starts);
-      coding c = codingof(first, ends.data(), (int32_t)ends.size());
-      if (watcher) watcher->trialends(trialno, (totalbits(c) + 7) >> 3, (int32_t)c.size(), (int32_t)c.size());
-      trialno++;
+      trial(enc, data, length, o, 0, ends, starts);
+      coding c = codingof(enc, ends.data(), (int32_t)ends.size());
+      layouttrials.push_back({(totalbits(c) + 7) >> 3, (int32_t)c.size()});
       if (round && totalbits(c) >= totalbits(layoutbest)) break;
       layoutbest = std::move(c);
     }
-    if (!layoutbest.empty() && totalbits(layoutbest) < totalbits(best)) best = std::move(layoutbest);
-  }
+  });
+  if (normal.result != encoderesult::compressed) return normal;
+  const int64_t normalbits = totalbits(best);
+  if (watcher) watcher->trialends(0, normal.length, (int32_t)best.size(), (int32_t)best.size());
+  int32_t trialno = 1;
+  for (auto [bytes, blocks] : layouttrials)
+    if (watcher) watcher->trialends(trialno++, bytes, blocks, blocks);
+  if (!layoutbest.empty() && totalbits(layoutbest) < normalbits) best = std::move(layoutbest);
+  layoutbest = coding();
 
   // Rounds of trials from the best coding's counts, on its layout.
   const std::vector<int32_t> ends = layoutof(best);
