@@ -353,6 +353,9 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   encoderesult normal;
   coding best, layoutbest;
   std::vector<std::pair<int64_t, int32_t>> layouttrials;   // bytes and blocks, for the watcher
+  // A normal run that does not compress (data stored, a failure) ends the
+  // effort: the layouts stop at their next step.
+  std::atomic<bool> normalended{false};
   inparallel(encs, e.layoutfixed ? 1 : 2, [&](encoder &enc, int32_t task) {
     if (task == 0) {
       memorysource in(data, (size_t)length);
@@ -361,9 +364,10 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       for (int32_t b = 0; b < enc.blockcount(); b++)
         ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
       if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
-      else enc.releaserecording();
+      else enc.releaserecording(), normalended = true;
       return;
     }
+    if (normalended) return;
     const std::vector<int32_t> one = {(int32_t)length};
     std::vector<int32_t> fixed(slotcount);
     fixedlengths(o.strategy == 3, fixed.data());
@@ -372,7 +376,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     // one-block parse's, freed once it has served: a large file's codings
     // are large).
     coding from = codingof(enc, one.data(), 1);
-    for (int32_t round = 0; round < e.layoutrounds; round++) {
+    for (int32_t round = 0; round < e.layoutrounds && !normalended; round++) {
       const coding &cutfrom = round ? layoutbest : from;
       std::vector<int32_t> ends;
       {
