@@ -31,7 +31,7 @@ import zipfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULT_CORPUS = os.path.normpath(os.path.join(HERE, "..", "tests", "data", "canterbury"))
+DEFAULT_CORPUS = os.path.normpath(os.path.join(HERE, "..", "data", "canterbury"))
 DEFAULT_VORPAK = os.path.normpath(os.path.join(HERE, "..", "build", "release", "vorpak"))
 
 # Every tool: key for --tools, label, executable, Debian package, how to call

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target for N seconds each
-# (first argument, default 60). The archive reader starts from small archives
-# that Python's zipfile writes here (with and without data descriptors); the
-# round trip from nothing, since any bytes are a valid input to it. Prints
-# the executions of each target; a crash, a timeout or a leak prints the
-# sanitizer's report, leaves the reproducer in fuzz/crashes/ and makes the
-# script exit non-zero.
+# Runs every fuzz target for N seconds (default 60): the reader from archives
+# Python's zipfile writes here, the round trip from nothing. A failure leaves
+# its reproducer in fuzz/crashes/ and exits non-zero.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 secs="${1:-60}"
@@ -18,7 +14,7 @@ build="$root/build/fuzz"
 crashes="$root/fuzz/crashes"
 mkdir -p "$crashes"
 mkdir -p "$build/seeds/roundtrip" "$build/seeds/zipin"
-python3 - "$build/seeds/zipin" tests/data/canterbury/fields.c <<'EOF'
+python3 - "$build/seeds/zipin" data/canterbury/fields.c <<'EOF'
 import sys, zipfile
 text = open(sys.argv[2], "rb").read()[:300]
 with zipfile.ZipFile(sys.argv[1] + "/plain", "w") as z:
@@ -29,7 +25,6 @@ with zipfile.ZipFile(type("pipe", (), {"write": lambda _, b: f.write(b), "flush"
 EOF
 failed=0
 for t in roundtrip zipin; do
-  # New inputs go to a working corpus in the build tree, beside the seeds.
   work="$build/corpus/$t"
   log="$build/$t.log"
   mkdir -p "$work"
@@ -41,7 +36,6 @@ for t in roundtrip zipin; do
   fi
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
   echo "fuzz_$t: ${execs:-unknown} executions in ${secs} s: $status"
-  # The sanitizer's report and where the reproducer was written.
   [[ $status == ok ]] || tail -n 60 "$log"
 done
 exit "$failed"
