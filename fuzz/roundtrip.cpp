@@ -1,15 +1,8 @@
-// Round trip through the encoder: the input's first bytes choose the
-// options, the rest is a file's data. After every pass zlib's raw inflate
-// must give back exactly the data (a symbol coded with length 0 writes no
-// bits and throws the decoder off, so this also catches "no symbol without
-// a code"), and the lengths derived for the next pass must be valid.
-//
-// Selector bytes: 0: bits 0-1 strategy, bit 2 -zl121, bit 3 random starting
-// tables, bit 4 -ns, bits 5-6 the passes (1 to 4), bit 7 extra effort (one
-// round of two trials) as well, on inputs up to 1 KiB; 1, 2: bit 7 of byte 1
-// clear: threshold = 16 + (15-bit value) / 32 bytes (0 gives one block),
-// set: block count = 1 + the 15-bit value modulo 64; 3: seed of the random
-// tables.
+// Round trip through the encoder: after every pass zlib's inflate must give
+// back the data and the next pass's lengths must be valid.
+// Byte 0: bits 0-1 strategy, 2 -zl121, 3 random tables, 4 -ns, 5-6 passes
+// (1 to 4), 7 extra effort too (inputs up to 1 KiB); bytes 1-2: bit 15 clear,
+// threshold 16 + value/32 (0: one block), set, 1 + value%64 blocks; 3: seed.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   o.neverstore = in[0] & 16;
   o.randomseed = in[3];
   o.maxpasses = 1 + ((in[0] >> 5) & 3);
-  // Block operations cost as much as a few hundred bytes of parse each: at
-  // most 64 blocks (the limit of 1024 has tests of its own).
+  // At most 64 blocks: the limit of 1024 has tests of its own.
   const int32_t v = ((in[1] & 127) << 8) | in[2];
   if (in[1] & 128) o.blockcount = 1 + v % 64;
   else o.splitthreshold = v ? 16 + v / 32.0 : 0;

@@ -1,10 +1,5 @@
-// The archive reader on arbitrary bytes: readarchive, and extractentry on
-// every entry it accepts. Beyond the sanitizers' checks, what the reader
-// promises is checked too: an accepted archive's entries, in the order of
-// their offsets, cover the bytes from 0 to the central directory exactly,
-// each with its data inside it and nothing but a data descriptor behind
-// them; an extracted entry has its declared size and CRC-32; a refusal says
-// why and leaves nothing behind.
+// The archive reader on any bytes: an accepted archive's entries tile it up to
+// the central directory and extract to their size and CRC-32; a refusal says why.
 #include <zlib.h>
 
 #include <algorithm>

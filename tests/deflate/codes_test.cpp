@@ -1,5 +1,4 @@
-// Code lengths from counts, canonical codes and the block splitter's
-// estimate, on cases whose results follow from the rules alone.
+// Code lengths from counts, canonical codes and the splitter's estimate.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,8 +29,7 @@ TEST(Huffman, LengthsFromCountsAndCanonicalCodes) {
     lengthsfromcounts(s, counts.data(), (int32_t)counts.size(), got.data(), 16, onecode);
     EXPECT_EQ(got, lengths) << ::testing::PrintToString(counts);
   }
-  // Skewed counts under the limits of the three alphabets: every length
-  // below the limit, and a complete code.
+  // Skewed counts: every length below each alphabet's limit, a complete code.
   for (int32_t n : {19, 30, 286}) {
     ivec counts(n), got(n);
     for (int32_t i = 0; i < n; i++) counts[i] = i % 7 == 3 ? 0 : 1 << (i % 20);
@@ -43,8 +41,7 @@ TEST(Huffman, LengthsFromCountsAndCanonicalCodes) {
     }
     EXPECT_EQ(kraft, 1.0) << n;
   }
-  // RFC 1951's example: codes 010, 011, 100, 101, 110, 00, 1110, 1111,
-  // stored bit-reversed; a symbol of length 0 keeps its old entry.
+  // RFC 1951's example, bit-reversed; a symbol of length 0 keeps its old entry.
   const ivec lengths = {3, 3, 3, 3, 3, 2, 4, 4, 0};
   ivec codes(9, -1);
   canonicalcodes(lengths.data(), 9, codes.data());

@@ -1,13 +1,11 @@
-// The command line: each option and its corners, where the archive name
-// stands, its completed extension, and the names of a list file.
+// The command line: options and their corners, the archive name, list files.
 #include <gtest/gtest.h>
 
 #include "driver/driver.h"
 
 namespace {
 
-// The options an argument list gives, as one comparable string, and the
-// index of the archive name.
+// The options an argument list gives, as one string, and the archive's index.
 std::pair<std::string, int32_t> parse(std::vector<std::string> args) {
   args.insert(args.begin(), "vorpak");
   std::vector<char *> argv;
@@ -49,8 +47,7 @@ TEST(Options, EachOptionAndItsCorners) {
 TEST(Options, CompletedNameAndListFiles) {
   const std::string a255(255, 'a');
   const std::pair<std::string, std::string> cases[] = {
-      // The case of ".zip" follows the last letter of the whole name; a dot
-      // in the base name keeps the name, one in a directory does not.
+      // ".zip" takes the case of the last letter; a dot in the base name keeps it.
       {"save", "save.zip"}, {"SAVE", "SAVE.ZIP"}, {"saVE", "saVE.ZIP"}, {"SAVe_9", "SAVe_9.zip"}, {"123", "123.ZIP"},
       {"out/", "out/.zip"}, {"save.bin", "save.bin"}, {".hidden", ".hidden"}, {"a.b/c", "a.b/c.zip"},
       {"a.b\\c", "a.b\\c.zip"}, {a255 + ".zip", a255 + ".zip"}, {a255, a255 + ".zip"}, {"a" + a255 + ".zip", "-"}, {"a" + a255, "-"}};

@@ -1,6 +1,4 @@
-// The command line of the built program: the usage text, help and version,
-// where options and names stand, quiet mode, the question before an archive
-// is replaced, and the runs that end before an archive is written.
+// The command line of the built program.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,9 +58,8 @@ TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
   EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "d1", "save.zip"}));
 }
 
-// The archive is the first name wherever the options stand; the patterns
-// follow in the order given (a file matched twice is archived twice); the
-// archive name alone takes the whole directory, never a FIFO.
+// The archive is the first name; patterns in order (twice matched, twice
+// archived); the archive name alone takes the whole directory, never a FIFO.
 TEST_F(CommandLine, NamesPatternsAndListFiles) {
   put("one", "1");
   put("two", "22");
@@ -80,9 +77,8 @@ TEST_F(CommandLine, NamesPatternsAndListFiles) {
   checkall("ALL.ZIP", {{"one", "1"}, {"two", "22"}, {"a.txt", "abc"}, {"list", "two\r\n one\t"}, {"link", "abc"}, {"save.zip", readfile(path("save.zip"))}}, false);
 }
 
-// The question: a refusal (or an input that runs out) leaves the archive
-// untouched, a "y" replaces it; other keys are passed over silently; a 0
-// stands for a two-byte key whose second half can mean yes but not no.
+// The question: a refusal or an ended input keeps the archive, "y" replaces
+// it, other keys are passed over; a 0 byte begins a two-byte key.
 TEST_F(CommandLine, TheQuestionBeforeReplacing) {
   put("a.txt", "abcabcabc");
   const std::string ask = "SAVE.ZIP already exists. Overwrite? (y/n)\n";
@@ -104,8 +100,7 @@ TEST_F(CommandLine, TheQuestionBeforeReplacing) {
   checkall("SAVE.ZIP", {{"a.txt", "abcabcabc"}});
 }
 
-// Regression: the temporary archive's name fits wherever the archive's own
-// name fits, even near the file system's limit of 255 bytes.
+// Regression: the temporary name fits wherever the archive's name fits.
 TEST_F(CommandLine, LongestArchiveName) {
   put("a.txt", "abc");
   EXPECT_EQ(run({"-s4", std::string(251, 'n')}).status, 0);
@@ -116,9 +111,8 @@ TEST_F(CommandLine, LongestArchiveName) {
 
 namespace {
 
-// Any number of threads writes the archive and the text of one thread: each
-// line complete and in order, a failure ending the run where one thread ends
-// it. A file too large to be held in memory is coded by the writing thread.
+// Any number of threads: the archive and the text of one thread; a failure
+// ends the run where one thread ends it; a file too large for memory too.
 TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
   put("t.txt", textbytes(90000, 1));
   put("d/r.bin", randombytes(5000, 2));

@@ -1,6 +1,4 @@
-// The console text of a run: each file's line with its figures or its
-// stored text over the progress word, the totals line, the verbose report,
-// and the pass progress on a terminal.
+// The console text: file lines, stored text, totals, -v, terminal progress.
 #include <pty.h>
 #include <unistd.h>
 
@@ -13,8 +11,7 @@ namespace {
 using ConsoleText = E2E;
 
 TEST_F(ConsoleText, StoredLinesBackUpOverTheProgressWord) {
-  // Under -s4: ten backspaces; a negative ratio in the totals. After the
-  // passes: back over the converged pass's figures as well.
+  // -s4: ten backspaces, a negative ratio; after passes, back over the figures.
   const namedata stored = {{"a.txt", textbytes(100, 4)}, {"empty", ""}, {"a_long_name.data", "xyz"}};
   std::string want = "Creating ZIP: save.zip\n";
   for (auto &[name, data] : stored) put(name, data), want += adding(name) + std::string(10, '\b') + storedtext((int64_t)data.size()) + "\n";
@@ -29,8 +26,7 @@ TEST_F(ConsoleText, StoredLinesBackUpOverTheProgressWord) {
                         totalsline((int64_t)readfile(path("save.zip")).size(), 700) + "\n");
 }
 
-// -v: the block boundaries, every pass's length with the saving it predicts
-// and the next length in eighths of a byte, the stored text, the ticks.
+// -v: block boundaries, every pass's length and predicted saving, the ticks.
 TEST_F(ConsoleText, VerboseReport) {
   put("mix.bin", textbytes(6000, 10) + randombytes(6000, 11) + std::string(6000, 'z'));
   put("n.bin", randombytes(300, 12));
@@ -53,10 +49,8 @@ TEST_F(ConsoleText, VerboseReport) {
   EXPECT_TRUE(sscanf(stored[2].c_str(), "Took %lld tics%n", &tics, &end) == 1 && (size_t)end == stored[2].size() && stored[3] + stored[4] == "");
 }
 
-// On a terminal the file's line shows which pass runs and erases it: the
-// screen ends exactly as it does without one. One thread shows every pass;
-// with workers the line whose turn it is shows the pass running when it
-// looks. -q and -v show none.
+// On a terminal the line shows the pass running and erases it: the screen
+// ends as without one. -q and -v show none.
 TEST_F(ConsoleText, PassProgressOnATerminalOnly) {
   put("t.txt", textbytes(300000, 8));
   put("r.bin", randombytes(3000, 9));

@@ -1,6 +1,4 @@
-// Shared by the end-to-end tests: a scratch directory per test in which the
-// built program runs, the console text as a terminal shows it, and the
-// check of every archive written by the independent readers.
+// Shared by the end-to-end tests: a scratch directory, the program, the readers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,16 +17,15 @@ class E2E : public ::testing::Test {
   // A file below dir, made with its parents.
   void put(const std::string &rel, const std::string &data);
   runresult run(const std::vector<std::string> &args, const std::string &input = "");
-  // Every reader accepts dir/zip with exactly these entries; in any order
-  // the archive chose when inorder is false.
+  // Every reader accepts dir/zip with exactly these entries (in order unless
+  // inorder is false).
   void checkall(const std::string &zip, namedata entries, bool inorder = true);
   std::vector<zipentry> entries(const std::string &zip);
   std::vector<std::string> listdir();   // every name in dir, sorted
 };
 
 std::string fmt(const char *f, ...) __attribute__((format(printf, 1, 2)));
-// Console text as a terminal shows it: one string per line, each backspace
-// moving the cursor one column left so that what follows overwrites.
+// Console text as a terminal shows it: one string per line, backspaces applied.
 std::vector<std::string> rendered(const std::string &out);
 // The texts of a file's line and of the totals line.
 std::string adding(const std::string &name);

@@ -1,10 +1,5 @@
-// Faults injected into whole runs through a shell, as a user's shell would
-// meet them: inputs that cannot be opened or change between the listing and
-// the reading (made while the question before replacing waits, so without
-// a race), an archive that cannot be written (file size limit, missing or
-// read-only directory, full file system), signals, and a question that
-// gets no answer. A failed or interrupted run leaves no temporary file and
-// the earlier archive byte for byte as it was.
+// Faults injected into whole runs through a shell: a failed or interrupted run
+// leaves no temporary file and the earlier archive as it was.
 #include <unistd.h>
 
 #include "e2e.h"
@@ -36,8 +31,7 @@ const fault faults[] = {
     {"$V nodir/save a.txt; echo status $?", "Error: nodir/save.zip could not be opened\nstatus 1"},
     // Found while the entries are written: a path inside a listed directory.
     {"$V -y -j1 -r save " + std::string(200, 'd') + "; echo status $?", "Error: " + std::string(200, 'd') + "/" + std::string(70, 'n') + ": path too long\nstatus 1"},
-    // A shell's ulimit leaves SIGXFSZ as it is: the program must turn it into
-    // a failed write. Stored data over a ring; a first pass's header patch.
+    // ulimit leaves SIGXFSZ as it is: a failed write, stored data or a header patch.
     {"ulimit -f 200; $V -y -j1 -s4 save noise; echo status $?", "VOflating Error: save.zip could not be written\nstatus 1"},
     {"ulimit -f 200; o=$($V -q -s4 save noise); echo \"[$o] status $?\"", "[] status 1"},
     {"ulimit -f 4; $V -y -j3 save b.txt; echo status $?", "VOflating Error: save.zip could not be written\nstatus 1"},
@@ -52,14 +46,12 @@ const fault faults[] = {
     {whilerunning("-y -j1 save big", "kill -INT $p"), "status 130"},
     {whilerunning("-y -j4 save big big", "kill -TERM $p"), "status 143"},
     {whilerunning("-y -x1 save big", "kill -HUP $p"), "status 129"},
-    // The question without an answer: no input, an input that ends, keys
-    // that are no answer, a signal while it waits.
+    // The question without an answer: no input, an ended input, no key, a signal.
     {"$V -s4 save a.txt <&-; echo status $?", "Overwrite? (y/n)\nOperation cancelled.\nstatus 1"},
     {"printf 'x\\r\\n ' | $V -s4 save a.txt; echo status $?", "Overwrite? (y/n)\nOperation cancelled.\nstatus 1"},
     {"sleep 5 2>/dev/null | $V -s4 save a.txt >out & p=$!; until grep -q Overwrite out 2>/dev/null; do sleep 0.02; done; kill -TERM $p;"
      " wait $p; echo status $?", "status 143"},
-    // Permission bits do not stop root; a read-only mount stops everyone. A
-    // 16 KiB file system fills at the final write or at the first pass.
+    // A read-only mount; a 16 KiB file system full at the last write or first pass.
     {"mkdir ro && mount --bind ro ro && mount -o remount,bind,ro ro || exit 99; $V -y ro/save a.txt; echo status $?",
      "Error: ro/save.zip could not be opened\nstatus 1", true},
     {"mkdir full && mount -t tmpfs -o size=16k tmpfs full || exit 99; $V -y -s4 full/save noise; echo status $?; ls -A full",
@@ -96,9 +88,7 @@ TEST_P(Faults, NothingLostNothingLeftBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Faults, ::testing::Range<size_t>(0, std::size(faults)));
 
-// The size the listing gave is the entry's: what is appended later is not
-// read. A file cut while it is coded may only fail with the read error or
-// succeed with the data it was listed with; never a damaged archive.
+// Appended bytes are not read; a file cut while coded fails or is whole.
 TEST_F(E2E, InputsThatGrowOrShrinkWhileCoded) {
   const std::string text = textbytes(2000000, 4), b = textbytes(100000, 1);
   put("a.txt", "A");

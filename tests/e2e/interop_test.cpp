@@ -1,6 +1,5 @@
-// Archives of every strategy and every option that shapes the entries, each
-// read by every reader; what the records and the console say of each entry
-// agrees with what was kept.
+// Every strategy and entry-shaping option, each archive read by every reader;
+// records and console text agree with what was kept.
 #include <utime.h>
 
 #include <algorithm>
@@ -21,8 +20,7 @@ const archivecase cases[] = {
     {{"-n1024", "-ns"}, "mixed"},   // more headers than they save: -ns keeps them for the readers
     {{"-x1", "-r"}, "tree"}, {{"-r"}, "names"}, {{"-s3"}, "edges"}};   // around the 64 KiB pieces of input
 
-// The files of a set (by name), the arguments that select them, and which
-// of them shrink for certain and which cannot.
+// A set's files, the arguments that select them, which shrink and which cannot.
 struct fileset {
   namedata files;
   std::vector<std::string> args;
@@ -72,12 +70,10 @@ TEST_P(Interop, EveryReaderAndEveryRecord) {
   for (size_t k = 0; k < es.size(); k++) {
     const zipentry &e = es[k];
     total += e.usize;
-    // Deflated where the data shrink, stored where they cannot, all deflated
-    // under -ns, all stored under -s4; the line shows the figures of the
-    // entry kept, or the stored text (a longer status may stick out behind).
+    // Deflated where the data shrink, stored where they cannot (-ns, -s4 force).
     EXPECT_EQ(e.method, s4 ? 0 : ns || s.shrinks.count(e.name) ? 8 : s.cannot.count(e.name) ? 0 : e.method) << e.name;
     bool ascii = std::all_of(e.name.begin(), e.name.end(), [](char ch) { return (unsigned char)ch < 128; });
-    // A UTF-8 name is marked so, in an entry made by Unix with its mode.
+    // A UTF-8 name is flagged, made by Unix with its mode.
     EXPECT_EQ(std::make_tuple(e.flags, e.made, e.extattr, e.intattr, e.time, e.date, e.extra + e.lextra + e.comment),
               std::make_tuple((e.method == 8 ? 2 : 0) | (ascii ? 0 : 0x800), ascii ? 20 : 0x314, (ascii ? 0 : 0100644u << 16) | 0x20, 0,
                               14 * 2048 + 37 * 32 + 29, 5 + 24 * 512 + 3 * 32, "")) << e.name;

@@ -1,10 +1,6 @@
-// -z on archives that other tools made: every reader accepts the result,
-// every entry has its bytes, every field but the sizes, offsets and the
-// Deflate bits is as it was, stored entries stay stored, the archive is not
-// larger; an archive that cannot be rewritten safely is refused untouched.
+// -z on other tools' archives: every field kept but sizes, offsets and bits;
+// unsafe archives refused untouched.
 #include <sys/stat.h>
-
-#include <cstring>
 
 #include "e2e.h"
 
@@ -77,24 +73,18 @@ TEST_F(Rezip, ArchivesOfOtherToolsKeepEverythingButTheirSize) {
   EXPECT_EQ(entries("tar.zip")[0].method, 8);
 }
 
-// Damaged or unsafe archives: exit 1, the reason, the file as it was, no
-// temporary file; the other names are still processed.
+// Damaged or unsafe: exit 1, the reason, the file as it was, no temporary file.
 TEST_F(Rezip, RefusedArchivesStayAsTheyWere) {
-  ASSERT_EQ(runshell(dir, "zip -q -9 good.zip a.txt d/c.txt && cp good.zip ok.zip && zip -q -fz z64.zip a.txt && "
+  ASSERT_EQ(runshell(dir, "zip -q -9 good.zip a.txt d/c.txt && cp good.zip ok.zip && "
                           "{ echo stub; cat good.zip; } >sfx.zip && zip -qA sfx.zip").status, 0);
   const std::string good = readfile(path("good.zip"));
-  // (memcpy: the hosts this runs on are little-endian, as ZIP is)
-  auto put32 = [](std::string s, size_t at, uint32_t v) { return memcpy(&s[at], &v, 4), s; };
   const size_t end = good.size() - 22, cd = le32(good, end + 16);   // no archive comment
   auto flip = [](std::string s, size_t at) { return s[at] ^= 1, s; };
+  // One refusal of the reader, one of an entry, one of a stub before the
+  // entries; every reason has its case in the reader's own tests.
   const std::vector<std::tuple<std::string, std::string, std::string>> bad = {
-      {"truncated.zip", good.substr(0, good.size() - 5), "truncated"}, {"crc.zip", flip(good, cd - 5), "d/c.txt"},   // the last entry's Deflate data
-      {"local.zip", flip(good, 30), "disagrees"},   // the first name, in its local header only {"sfx.zip", readfile(path("sfx.zip")), "before the first entry"},
-      {"garbage.zip", good + "junk", "after the end"},
-      {"gap.zip", put32(good.substr(0, cd) + "x" + good.substr(cd), end + 17, (uint32_t)cd + 1), "last entry and the central directory"},
-      // The first entry's data run into the second's local header.
-      {"overlap.zip", put32(put32(good, 18, le32(good, 18) + 4), cd + 20, le32(good, 18) + 4), "overlaps"},
-      {"z64.zip", readfile(path("z64.zip")), "ZIP64"}};
+      {"truncated.zip", good.substr(0, good.size() - 5), "truncated"}, {"crc.zip", flip(good, cd - 5), "d/c.txt"},
+      {"sfx.zip", readfile(path("sfx.zip")), "before the first entry"}};
   std::vector<std::string> args = {"-z"};
   for (auto &[name, data, reason] : bad) put(name, data), args.push_back(name);
   args.push_back("ok.zip");

@@ -1,6 +1,4 @@
-// File selection on real directories: wildcards, what a listing keeps and
-// leaves out, recursion, the limits that end a run, MS-DOS times and the
-// names of an entry.
+// File selection on real directories: wildcards, listings, limits, times, names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -47,9 +45,8 @@ class FileList : public ::testing::Test {
   }
 };
 
-// Dotfiles are listed, "." and ".." never, directories only with recursion,
-// FIFOs never (reading one would hang), an excluded file under no name; a
-// dangling link is kept as an empty file, to fail when it is opened.
+// Dotfiles listed, "." and ".." never, directories with -r, FIFOs never; a
+// dangling link is kept, to fail when opened.
 TEST_F(FileList, WhatAListingKeepsAndLeavesOut) {
   for (auto p : {"a.txt", ".dot", "Sub/inner", "excluded.zip"}) put(p);
   ASSERT_TRUE(!mkfifo("fifo", 0666) && !symlink("nowhere", "dangling") && !symlink("excluded.zip", "link.zip"));
@@ -70,8 +67,8 @@ TEST_F(FileList, WhatAListingKeepsAndLeavesOut) {
   EXPECT_EQ(std::string(f.dirpart(1)), "Sub");
 }
 
-// A directory reached twice (a link back up) is walked once; stored names
-// keep the path without empty, "." and ".." parts, and never begin with "/".
+// A directory reached twice is walked once; stored names lose empty, "." and
+// ".." parts and never begin with "/".
 TEST_F(FileList, RecursionAndStoredNames) {
   put("d1/d2/b");
   put("top");
@@ -111,8 +108,7 @@ TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
   EXPECT_TRUE(f.add("fits") && f.count() == 1 && f[0].size == toolarge - 1);
 }
 
-// MS-DOS time and date in local time; outside 1980-01-01 00:00:00 to
-// 2107-12-31 23:59:58 the nearer end.
+// MS-DOS time in local time, clamped to 1980-01-01 .. 2107-12-31 23:59:58.
 TEST_F(FileList, ModificationTimes) {
   const uint16_t last = 31 + 127 * 512 + 12 * 32, lasttime = 23 * 2048 + 59 * 32 + 29;
   const std::tuple<int, int, int, int, int, int, uint16_t, uint16_t> cases[] = {

@@ -110,7 +110,7 @@ std::string textbytes(size_t n, uint32_t seed) {
 bool quick() { return getenv("VORPAK_QUICK") != nullptr; }
 
 std::string corpusfile(const std::string &name) {
-  // The Canterbury corpus as tests/data/README.md lists it.
+  // The Canterbury corpus as data/README.md lists it.
   static const std::vector<std::tuple<std::string, size_t, uint32_t>> table = {
       {"alice29.txt", 152089, 0x66007dba}, {"asyoulik.txt", 125179, 0x015e5966}, {"cp.html", 24603, 0xa8e0b833},
       {"fields.c", 11150, 0x4f618664},     {"grammar.lsp", 3721, 0xd313977d},    {"kennedy.xls", 1029744, 0x43e6dc8c},
@@ -121,7 +121,7 @@ std::string corpusfile(const std::string &name) {
     if (name != file) continue;
     std::string data = readfile(path);
     if (data.size() != size || crc32(0, (const Bytef *)data.data(), (uInt)data.size()) != crc)
-      throw std::runtime_error("corpus file missing or changed (see tests/data/README.md): " + path);
+      throw std::runtime_error("corpus file missing or changed (see data/README.md): " + path);
     return data;
   }
   throw std::runtime_error("not a corpus file: " + path);

@@ -1,7 +1,5 @@
-// Helpers shared by the test programs: scratch directories, running the
-// built program and other commands, test data, and the independent readers
-// (zlib's inflate, unzip, Python's zipfile, bsdtar, 7-Zip) that check every
-// archive a test writes.
+// Helpers of the test programs: scratch directories, child processes, test
+// data, and the independent readers that check every archive.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +13,11 @@ struct runresult {
 };
 using namedata = std::vector<std::pair<std::string, std::string>>;
 
-// A new empty directory under $TMPDIR (or /tmp); removetree removes it.
 std::string maketempdir();
 void removetree(const std::string &dir);
 // The built vorpak in dir, standard input from stdinpath.
 runresult runvorpak(const std::string &dir, const std::vector<std::string> &args,
                     const std::string &stdinpath = "/dev/null");
-// A shell command line in dir.
 runresult runshell(const std::string &dir, const std::string &cmd);
 // Reads a forked child's output from fd to its end, closes fd and reaps pid.
 runresult waitoutput(int pid, int fd);
@@ -35,9 +31,8 @@ bool fileexists(const std::string &path);
 std::string randombytes(size_t n, uint32_t seed);
 std::string textbytes(size_t n, uint32_t seed);
 
-// The corpus under tests/data: a file's bytes after a check of its size and
-// CRC-32 (a missing or changed file throws, naming its path), and the rows
-// of one section of EXPECTED.md.
+// A corpus file's bytes, checked against its size and CRC-32 (throws naming
+// the path), and the rows of one section of EXPECTED.md.
 std::string corpusfile(const std::string &name);
 struct expectedrow {
   std::string file;
@@ -46,11 +41,9 @@ struct expectedrow {
   bool cut;                // the list was cut: its last number may be cut off too
 };
 std::vector<expectedrow> expectedrows(const std::string &section);
-// The sanitizer run sets VORPAK_QUICK and keeps to the smaller inputs.
-bool quick();
+bool quick();   // VORPAK_QUICK: the sanitizers' run keeps to small inputs
 
-// Raw Deflate through zlib; ok is false unless the stream is valid and ends
-// exactly at the end of the data.
+// Raw Deflate through zlib; ok only if valid and ending with the data.
 std::string inflateraw(const std::string &deflated, bool *ok);
 
 // One entry as the central directory and its local header describe it.
@@ -61,14 +54,11 @@ struct zipentry {
   uint32_t crc = 0, csize = 0, usize = 0, headoff = 0, extattr = 0, lcrc = 0, lcsize = 0, lusize = 0;
   std::string data;   // the entry's data as stored in the archive
 };
-// A record's little-endian field at offset o.
 uint32_t le16(const std::string &b, size_t o);
 uint32_t le32(const std::string &b, size_t o);
 // An archive's records; ok is false when one is missing or inconsistent.
 std::vector<zipentry> parsezip(const std::string &bytes, bool *ok, std::string *comment = nullptr);
 
-// Every reader accepts the archive at zippath and finds exactly
-// these entries, in this order, with these contents: unzip -t, Python's
-// zipfile, zlib's inflate of every deflated entry (and its CRC), bsdtar and
-// 7-Zip. Returns what they said, or an empty string.
+// unzip -t, Python's zipfile, zlib (and the CRCs), bsdtar and 7-Zip find
+// exactly these entries in this order; returns what they said, or "".
 std::string checkreaders(const std::string &zippath, const namedata &entries);

@@ -1,6 +1,4 @@
-// The archive reader against archives that other tools make, as Python's
-// zipfile reads them, and against copies of a good archive damaged on
-// purpose, each of which must be refused for its own reason.
+// The archive reader on other tools' archives and on damaged copies.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,8 +9,7 @@
 
 namespace {
 
-// Writes an archive to a pipe, so with data descriptors, entry comments and
-// an archive comment.
+// Writes to a pipe: data descriptors, entry comments, an archive comment.
 const char *streampy = R"(
 import sys, zipfile
 with zipfile.ZipFile(sys.stdout.buffer, 'w') as z:
@@ -49,15 +46,12 @@ struct ZipIn : ::testing::Test {
   }
 };
 
-// An archive under surgery. Of the base archive (a.txt stored, then d/c.txt
-// deflated, no extra fields, no comments) it knows where the records lie.
+// An archive under surgery: of the base archive (a.txt stored, d/c.txt
+// deflated) it knows where the records lie.
 struct patient {
   std::string s;
-  size_t end = s.rfind("PK\x05\x06"), cd = get(end + 16);
+  size_t end = s.rfind("PK\x05\x06"), cd = le32(s, end + 16);
   size_t local[2] = {0, 35 + 20000}, central[2] = {cd, cd + 51};
-  uint32_t get(size_t at) const {
-    return (uint32_t)(uint8_t)s[at + 3] << 24 | (uint8_t)s[at + 2] << 16 | (uint8_t)s[at + 1] << 8 | (uint8_t)s[at];
-  }
   void put(size_t at, uint32_t v, int width = 4) { for (int k = 0; k < width; k++) s[at + k] = (char)(v >> 8 * k); }
   // A field of entry k in both headers: the central header has it 2 bytes later.
   void both(int k, size_t at, uint32_t v, int w = 4) { put(local[k] + at, v, w), put(central[k] + at + 2, v, w); }
@@ -135,8 +129,7 @@ TEST_F(ZipIn, ReadsWhatToolsWriteAndRefusesDamage) {
       EXPECT_NE(error.find(c.because), std::string::npos) << error;
       continue;
     }
-    // Every field as the records hold it is checked where -z rewrites
-    // archives; here every entry's bytes.
+    // Every entry's bytes (the fields are checked where -z rewrites).
     for (size_t k = 0; k < a.entries.size(); k++) {
       EXPECT_TRUE(extract(p.s, k)) << error;
       EXPECT_EQ(std::string(out.begin(), out.end()), files[a.entries[k].name]) << a.entries[k].name;

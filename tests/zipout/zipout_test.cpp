@@ -1,7 +1,4 @@
-// What the records allow (UTF-8 names, at most 65535 entries) and a sink
-// that keeps its first failure. The records' fields, and the archive file
-// that appears under its name only when finished, are checked end to end,
-// where every reader reads the archives the program writes and rewrites.
+// UTF-8 names, at most 65535 entries, a sink's first failure.
 #include <gtest/gtest.h>
 
 #include "zipout/zipout.h"
@@ -21,8 +18,7 @@ TEST(Records, Utf8NamesAndAtMost65535Entries) {
   EXPECT_FALSE(writecentraldirectory(out, recs));
 }
 
-// A sink keeps its first failure and goes on counting positions; the
-// archive's sink fails when it would pass what 32-bit offsets hold.
+// A sink keeps its first failure and counts on; past 32-bit offsets it fails.
 TEST(ArchiveFile, TooLargeIsKept) {
   bytesink s;
   s.setmaxpos(50);
