@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -229,14 +228,10 @@ std::vector<int32_t> byteends(const std::vector<parsestep> &steps, const std::ve
   return ends;
 }
 
-// All the steps of a coding, and where each block's begin.
-std::vector<parsestep> allsteps(const coding &c, std::vector<size_t> *first = nullptr) {
+// All the steps of a coding, in order.
+std::vector<parsestep> allsteps(const coding &c) {
   std::vector<parsestep> steps;
-  for (const codedblock &b : c) {
-    if (first) first->push_back(steps.size());
-    steps.insert(steps.end(), b.steps.begin(), b.steps.end());
-  }
-  if (first) first->push_back(steps.size());
+  for (const codedblock &b : c) steps.insert(steps.end(), b.steps.begin(), b.steps.end());
   return steps;
 }
 
