@@ -9,14 +9,28 @@
 #include <cstdlib>
 
 FILE *messagestream = stdout;
+FILE *errorstream = stderr;
 
 void (*fatalcleanup)() = nullptr;
 
-// The one place that writes a message, so that myprintf and fatal are
-// silenced by the same null stream.
 static int vmyprintf(const char *f, va_list args) {
   if (!messagestream) return 0;
   return vfprintf(messagestream, f, args);
+}
+
+// Errors and warnings: what the file's line has shown so far comes first.
+static int vwarn(const char *f, va_list args) {
+  if (!errorstream) return 0;
+  if (messagestream && messagestream != errorstream) fflush(messagestream);
+  return vfprintf(errorstream, f, args);
+}
+
+int warn(const char *f, ...) {
+  va_list args;
+  va_start(args, f);
+  int r = vwarn(f, args);
+  va_end(args);
+  return r;
 }
 
 int myprintf(const char *f, ...) {
@@ -61,7 +75,7 @@ int getch() {
 void fatal(const char *f, ...) {
   va_list args;
   va_start(args, f);
-  vmyprintf(f, args);
+  vwarn(f, args);
   va_end(args);
   // Cleared before the call: a failure inside the cleanup comes back here and
   // must then end the process rather than run the cleanup again.

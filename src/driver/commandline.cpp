@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -25,15 +26,34 @@ int32_t optlong(const char *s) {
 
 }  // namespace
 
-int32_t parseoptions(int argc, char **argv, runoptions &o) {
-  int32_t archive = 0;
+std::vector<std::string> parseoptions(int argc, char **argv, runoptions &o, std::vector<std::string> &warnings,
+                                      std::string &error) {
+  std::vector<std::string> names;
+  bool optionsend = false;
   for (int32_t k = 1; k < argc; k++) {
     const char *a = argv[k];
-    if (a[0] != '-') {
-      if (!archive) archive = k;
+    if (optionsend || a[0] != '-' || a[1] == 0) {
+      names.push_back(a);
+      continue;
+    }
+    bool known = true;
+    if (a[1] == '-') {
+      // Long options, as written (no case folding, no abbreviations).
+      if (a[2] == 0) optionsend = true;
+      else if (strncmp(a, "--exclude=", 10) == 0 && a[10]) o.select.excludes.push_back(a + 10);
+      else if (strcmp(a, "--exclude") == 0 && k + 1 < argc) o.select.excludes.push_back(argv[++k]);
+      else if (strncmp(a, "--exclude", 9) == 0 && (a[9] == 0 || a[9] == '=')) warnings.push_back("Warning: --exclude needs a pattern, ignored\n");
+      else if (strcmp(a, "--symlinks") == 0) o.select.symlinks = true;
+      else if (strcmp(a, "--dos-attributes") == 0) o.records = recordstyle::msdos;
+      else known = strcmp(a, "--help") == 0 || strcmp(a, "--version") == 0;   // answered before the options are read
+      if (!known) warnings.push_back(std::string("Warning: option ") + a + " not known, ignored\n");
       continue;
     }
     switch (tolower((unsigned char)a[1])) {
+      case '@':
+        known = a[2] == 0;
+        if (known) names.push_back("-@");
+        break;
       case 'b':
         o.encode.splitthreshold = strtod(a + 2, nullptr);
         o.encode.blockcount = 0;
@@ -58,11 +78,17 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
       case 'x': {
         int32_t v = optlong(a + 2);
         o.effort = a[2] == 0 ? defaulteffort : v < 0 ? 0 : v > maxeffort ? maxeffort : v;
+        // Other archivers' "-x PATTERN" leaves files out; here the pattern
+        // would name the archive or select the very files meant to be left
+        // out, so the run stops before anything is written.
+        if (a[2] == 0 && k + 1 < argc && argv[k + 1][0] != '-' && haswildcard(argv[k + 1]) && error.empty())
+          error = std::string("Error: -x ") + argv[k + 1] + ": -x is extra effort; --exclude=" + argv[k + 1] +
+                  " leaves files out, -x3 " + argv[k + 1] + " archives them with extra effort\n";
         break;
       }
       case 'r':
         if (tolower((unsigned char)a[2]) == 'n') o.encode.randomtables = true;
-        else o.recurse = true;
+        else o.select.recurse = true;
         break;
       case 's': {
         int32_t v = optlong(a + 2);
@@ -73,18 +99,22 @@ int32_t parseoptions(int argc, char **argv, runoptions &o) {
         o.verbose = true;
         break;
       case 'y':
-        if (a[2] == 0) o.overwriteyes = true;
+        known = a[2] == 0;
+        if (known) o.overwriteyes = true;
         break;
       case 'z':
         if (tolower((unsigned char)a[2]) == 'l' && strcmp(a + 3, "121") == 0) o.encode.onecodeforempty = true;
         else if (a[2] == 0) o.rezip = true;
         else if (tolower((unsigned char)a[2]) == 's' && a[3] == 0) o.rezip = o.rezipstored = true;
+        else known = false;
         break;
       default:
+        known = false;
         break;
     }
+    if (!known) warnings.push_back(std::string("Warning: option ") + a + " not known, ignored\n");
   }
-  return archive;
+  return names;
 }
 
 bool completename(std::string &out, const char *name) {
@@ -106,16 +136,14 @@ bool completename(std::string &out, const char *name) {
   return true;
 }
 
-bool addnames(filelist &files, const std::string &arg) {
-  if (arg[0] != '@') return files.add(arg.c_str());
-  // One read of at most listfilemax bytes; a list file that cannot be
-  // opened adds nothing.
-  int fd = open(arg.c_str() + 1, O_RDONLY);
-  if (fd < 0) return true;
-  std::vector<char> buf(listfilemax);
-  ssize_t n = read(fd, buf.data(), buf.size());
-  close(fd);
-  bool ok = true;
-  if (n > 0) listfilenames(buf.data(), (int32_t)n, [&](const std::string &name) { ok = ok && files.add(name.c_str()); });
-  return ok;
+bool readall(int fd, std::string &out) {
+  out.clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    out.append(buf, (size_t)n);
+  }
 }

@@ -85,7 +85,7 @@ void store(bytesink &out, archivefile &archive, ziprecord &rec, inputfile &in, c
 ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
                        const std::string &path, const std::string &name, const fileentry &f) {
   bytesink &out = archive.sink();
-  ziprecord rec = filerecord(name, f.time, f.date, f.attr);
+  ziprecord rec = filerecord(name, f.time, f.date, f.mode, o.records);
   fileline line(o.verbose, o.progress, f.size);
   if (o.encode.strategy != strategystored) {
     setmethod(rec, methoddeflated);
@@ -108,12 +108,12 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
   return rec;
 }
 
-ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
+ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
                      const std::string &path, const std::string &name, const fileentry &f, fileline &line) {
   // The entry is written first, then the line that the passes showed: a
   // write that fails ends the line where one thread would have ended it.
   bytesink &out = archive.sink();
-  ziprecord rec = filerecord(name, f.time, f.date, f.attr);
+  ziprecord rec = filerecord(name, f.time, f.date, f.mode, o.records);
   if (c.result == codedfile::stored) {
     if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
     checkwritten(archive);

@@ -43,7 +43,7 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
 // Writes an entry that a worker coded: its local header and the data in
 // coded (a memory sink, from position 0), or stored from in; then its line
 // as the worker captured it, and its end. Ends the run on failure.
-ziprecord writecoded(archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
+ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
                      const std::string &path, const std::string &name, const fileentry &f, fileline &line);
 
 // Ends the run with the archive's error when its sink has failed.

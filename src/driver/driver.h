@@ -11,11 +11,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "deflate/options.h"
+#include "files/files.h"
+#include "zipout/records.h"
 
 struct runoptions {
-  bool recurse = false;        // -r: recurse into directories, store paths
+  // -r (recurse into directories, store paths), --exclude, --symlinks, and
+  // the clamp of SOURCE_DATE_EPOCH.
+  selectoptions select;
+  // --dos-attributes: the records of the MS-DOS conventions, no Unix modes.
+  recordstyle records = recordstyle::unix;
   bool verbose = false;        // -v: block report, pass lines, tick count
   bool quiet = false;          // -q: print nothing, never ask
   bool overwriteyes = false;   // -y: no question before replacing an archive
@@ -26,7 +33,7 @@ struct runoptions {
   // entries coded again; -zs codes its stored entries too.
   bool rezip = false;
   bool rezipstored = false;
-  // -x#: extra effort, # rounds of trials (0: none; -x alone: 2).
+  // -x#: extra effort, # rounds of trials (0: none; -x alone: 3).
   int32_t effort = 0;
   // -b# or -n# was given: extra effort keeps the layout they ask for.
   bool layoutgiven = false;
@@ -43,34 +50,56 @@ constexpr int32_t maxeffort = 100;
 
 constexpr int32_t strategystored = 4;   // -s4: every file stored
 
-// Reads every argument from argv[1] on: options set o. Returns the index of
-// the first argument that is not an option (the archive name), or 0 when
-// there is none.
-int32_t parseoptions(int argc, char **argv, runoptions &o);
+// Reads every argument from argv[1] on: options set o, and the other
+// arguments (the archive name first, then file specifications, "@" list
+// files, and "-@" for the list on standard input) come back in order. An
+// argument that starts with "-" is an option, except "-" alone, which is a
+// name (as the archive: standard output); after "--" every argument is a
+// name. warnings receives a line for every option that has no effect, and
+// error the message of a command line that must not run (a bare "-x" before
+// a wildcard pattern, which other archivers read as an exclusion).
+std::vector<std::string> parseoptions(int argc, char **argv, runoptions &o, std::vector<std::string> &warnings,
+                                      std::string &error);
 // name with ".zip" or ".ZIP" appended when its base name has no "."; false
 // when the result is longer than a name may be.
 bool completename(std::string &out, const char *name);
 // The names of an "@" list file: a byte of 32 or less separates them, and
 // each is handed to add.
 template <class add>
-void listfilenames(const char *buf, int32_t n, add &&f) {
-  int32_t k = 0;
+void listfilenames(const char *buf, size_t n, add &&f) {
+  size_t k = 0;
   while (k < n) {
     while (k < n && (uint8_t)buf[k] <= 32) k++;
     if (k >= n) break;
-    int32_t start = k;
+    size_t start = k;
     while (k < n && (uint8_t)buf[k] > 32) k++;
-    f(std::string(buf + start, (size_t)(k - start)));
+    f(std::string(buf + start, k - start));
   }
 }
+// The names of the list read by "-@": one per line, blanks kept; a carriage
+// return before the line end and empty lines are dropped.
+template <class add>
+void listlines(const char *buf, size_t n, add &&f) {
+  for (size_t k = 0; k < n;) {
+    size_t e = k;
+    while (e < n && buf[e] != '\n') e++;
+    size_t end = e > k && buf[e - 1] == '\r' ? e - 1 : e;
+    if (end > k) f(std::string(buf + k, end - k));
+    k = e + 1;
+  }
+}
+// The whole of what descriptor fd delivers, to its end (a regular file or a
+// pipe alike); false on a read error.
+bool readall(int fd, std::string &out);
 
-// The names of one argument: "@" and a list file's path (the file's first
-// listfilemax bytes, separated by blanks, tabs and line ends; a file that
-// cannot be opened adds nothing), or a file specification. False, with the
-// list's error set, when adding a name ends the run.
-constexpr int32_t listfilemax = 65536;
-class filelist;
-bool addnames(filelist &files, const std::string &arg);
+// Adds every file specification of the names (after the archive name: "@"
+// list files, "-@", patterns) to files, and prints a warning for each that
+// selects nothing, for a list file that cannot be read, and for a directory
+// that cannot be listed. Returns 1 when a name without wildcards found no
+// file or a list or directory could not be read (the run then ends with
+// status 1 after writing what it found), else 0. Ends the run when the list
+// cannot be made (a limit, a name clash).
+int selectfiles(filelist &files, const std::vector<std::string> &specs, std::vector<member> &out);
 
 // A free-running 64-bit tick count for the verbose timing line.
 uint64_t readtics();

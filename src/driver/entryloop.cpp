@@ -8,23 +8,31 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "console/console.h"
 #include "driver/compressfile.h"
 #include "driver/fileline.h"
 
-int32_t nextfile(filelist &files, int32_t &cursor, std::string &name, std::string &path, std::string &error) {
-  for (; cursor < files.count(); cursor++) {
-    if (!files.storedname(cursor, name) || !files.path(cursor, path)) {
-      error = files.error();
-      return -2;
-    }
-    if (!(files[cursor].attr & 0x10)) return cursor++;
-    if (files.walk(path.c_str()) && !files.add((path + "/*").c_str())) {
-      error = files.error();
-      return -2;
-    }
+ziprecord writeplain(const runoptions &o, archivefile &archive, const member &m, const fileentry &f) {
+  std::string data;
+  if (f.kind == entrykind::link) {
+    // The target as it reads now; its length may differ from the listing's.
+    char target[4096];
+    ssize_t n = readlink(m.path.c_str(), target, sizeof target);
+    if (n < 0) fatal("Error: %s could not be read: %s\n", m.path.c_str(), strerror(errno));
+    data.assign(target, (size_t)n);
   }
-  return -1;
+  ziprecord rec = filerecord(m.name, f.time, f.date, f.mode, o.records);
+  memorysource in((const uint8_t *)data.data(), data.size());
+  storeentry(archive.sink(), rec, in, (int64_t)data.size());
+  checkwritten(archive);
+  fileline line(o.verbose, false, (int64_t)data.size());
+  line.stored();
+  return rec;
 }
 
 namespace {
@@ -34,6 +42,8 @@ std::string openinput(inputfile &in, const std::string &path) {
   switch (in.open(path)) {
     case inputfile::notfound:
       return "Error: " + path + " not found\n";
+    case inputfile::unopenable:
+      return "Error: " + path + " could not be opened: " + strerror(in.openerror()) + "\n";
     case inputfile::unreadable:
       return "Error: " + path + " could not be read\n";
     case inputfile::opened:
@@ -44,8 +54,8 @@ std::string openinput(inputfile &in, const std::string &path) {
 
 }  // namespace
 
-int64_t serialloop(const runoptions &o, filelist &files, archivefile &archive, std::vector<ziprecord> &records,
-                   uint64_t seed) {
+int64_t serialloop(const runoptions &o, const filelist &files, const std::vector<member> &members, archivefile &archive,
+                   std::vector<ziprecord> &records, uint64_t seed) {
   // One encoder, or with extra effort one per thread for the trials.
   std::vector<std::unique_ptr<encoder>> owned;
   std::vector<encoder *> encs;
@@ -55,16 +65,21 @@ int64_t serialloop(const runoptions &o, filelist &files, archivefile &archive, s
   }
   runoptions fo = o;
   int64_t total = 0;
-  std::string name, path, error;
-  for (int32_t cursor = 0, i; (i = nextfile(files, cursor, name, path, error)) != -1;) {
-    if (i == -2) fatal("%s", error.c_str());
-    total += files[i].size;
-    fo.encode.randomseed = fileseed(seed, i);
-    beginline(name);
+  for (const member &m : members) {
+    const fileentry &f = files[m.index];
+    beginline(m.name);
+    if (f.kind != entrykind::file) {
+      records.push_back(writeplain(o, archive, m, f));
+      total += records.back().size;
+      myprintf("\n");
+      continue;
+    }
+    total += f.size;
+    fo.encode.randomseed = fileseed(seed, m.index);
     inputfile in;
-    std::string failed = openinput(in, path);
+    std::string failed = openinput(in, m.path);
     if (!failed.empty()) fatal("%s", failed.c_str());
-    records.push_back(compressfile(fo, encs, archive, in, path, name, files[i]));
+    records.push_back(compressfile(fo, encs, archive, in, m.path, m.name, f));
     myprintf("\n");
   }
   return total;
@@ -85,11 +100,9 @@ constexpr size_t aheadfiles = 64;
 constexpr auto progressevery = std::chrono::milliseconds(200);
 
 struct filejob {
-  int32_t index;
-  std::string name, path;
-  // A copy: the list grows (and moves) while the workers run.
-  fileentry entry;
-  bool large;
+  const member *m;
+  const fileentry *entry;
+  bool large;   // or not a file: written by the loop's own thread
   std::atomic<int32_t> pass{0};
   // Set by the worker:
   bool done = false;
@@ -102,8 +115,8 @@ struct filejob {
 
 }  // namespace
 
-int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive, std::vector<ziprecord> &records,
-                     uint64_t seed) {
+int64_t parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members, archivefile &archive,
+                     std::vector<ziprecord> &records, uint64_t seed) {
   std::mutex m;
   std::condition_variable wake;       // a worker may take a job, or the loop ends
   std::condition_variable finished;   // a job is done
@@ -123,15 +136,15 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
         // The largest file first: a long file taken last would keep one
         // thread busy after the others are done.
         auto largest = std::max_element(todo.begin(), todo.end(),
-                                        [](filejob *x, filejob *y) { return x->entry.size < y->entry.size; });
+                                        [](filejob *x, filejob *y) { return x->entry->size < y->entry->size; });
         j = *largest;
         todo.erase(largest);
       }
-      const fileentry &f = j->entry;
-      fo.encode.randomseed = fileseed(seed, j->index);
+      const fileentry &f = *j->entry;
+      fo.encode.randomseed = fileseed(seed, j->m->index);
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
-      j->openfailed = openinput(j->in, j->path);
-      if (j->openfailed.empty()) j->result = codefile(fo, {enc.get()}, j->in, j->path, f, j->coded, *j->line, archive.name());
+      j->openfailed = openinput(j->in, j->m->path);
+      if (j->openfailed.empty()) j->result = codefile(fo, {enc.get()}, j->in, j->m->path, f, j->coded, *j->line, archive.name());
       std::lock_guard<std::mutex> lock(m);
       j->done = true;
       finished.notify_all();
@@ -151,22 +164,15 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
 
   std::deque<std::unique_ptr<filejob>> ahead;   // taken from the list, not yet written
   int64_t aheadsize = 0, total = 0;
-  int32_t cursor = 0;
-  std::string error;
-  bool listed = false;   // the walk has reached the end of the list or failed
+  size_t next = 0;   // the next member to take
   std::unique_ptr<encoder> writerenc;
   for (;;) {
-    // Take files from the list while the workers may run ahead.
-    while (!listed && (ahead.empty() || (aheadsize < aheadbytes && ahead.size() < aheadfiles + (size_t)o.threads))) {
+    // Take entries while the workers may run ahead.
+    while (next < members.size() && (ahead.empty() || (aheadsize < aheadbytes && ahead.size() < aheadfiles + (size_t)o.threads))) {
       auto j = std::make_unique<filejob>();
-      j->index = nextfile(files, cursor, j->name, j->path, error);
-      if (j->index < 0) {
-        listed = true;
-        break;
-      }
-      const fileentry &f = j->entry = files[j->index];
-      total += f.size;
-      j->large = f.size > largefile;
+      j->m = &members[next++];
+      const fileentry &f = *(j->entry = &files[j->m->index]);
+      j->large = f.kind != entrykind::file || f.size > largefile;
       if (!j->large) {
         aheadsize += f.size;
         std::lock_guard<std::mutex> lock(m);
@@ -177,18 +183,24 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
     }
     if (ahead.empty()) break;
 
-    // The file whose turn it is: its line, then its entry.
+    // The entry whose turn it is: its line, then its entry.
     filejob &j = *ahead.front();
-    const fileentry &f = j.entry;
-    beginline(j.name);
-    if (j.large) {
+    const fileentry &f = *j.entry;
+    const member &mb = *j.m;
+    beginline(mb.name);
+    if (f.kind != entrykind::file) {
+      records.push_back(writeplain(o, archive, mb, f));
+      total += records.back().size;
+    } else if (j.large) {
+      total += f.size;
       if (!writerenc) writerenc.reset(new encoder);
       runoptions fo = o;
-      fo.encode.randomseed = fileseed(seed, j.index);
-      std::string failed = openinput(j.in, j.path);
+      fo.encode.randomseed = fileseed(seed, mb.index);
+      std::string failed = openinput(j.in, mb.path);
       if (!failed.empty()) stop(), fatal("%s", failed.c_str());
-      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, j.path, j.name, f));
+      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, mb.path, mb.name, f));
     } else {
+      total += f.size;
       // The progress word is visible while the file is coded.
       fflush(stdout);
       int32_t shown = 0, pass = 0;
@@ -206,13 +218,12 @@ int64_t parallelloop(const runoptions &o, filelist &files, archivefile &archive,
         myprintf("%s", j.line->release().c_str());
         stop(), fatal("%s", j.result.message.c_str());
       }
-      records.push_back(writecoded(archive, j.result, j.coded, j.in, j.path, j.name, f, *j.line));
+      records.push_back(writecoded(o, archive, j.result, j.coded, j.in, mb.path, mb.name, f, *j.line));
       aheadsize -= f.size;
     }
     myprintf("\n");
     ahead.pop_front();
   }
   stop();
-  if (!error.empty()) fatal("%s", error.c_str());
   return total;
 }

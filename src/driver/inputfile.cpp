@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 inputfile::openresult inputfile::open(const std::string &path) {
   close();
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return notfound;
+  if (fd < 0) {
+    openerror_ = errno;
+    return errno == ENOENT || errno == ENOTDIR ? notfound : unopenable;
+  }
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0 || !(file_ = fdopen(fd, "rb"))) {
     ::close(fd);

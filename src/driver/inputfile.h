@@ -16,11 +16,13 @@ class inputfile : public bytesource {
   inputfile &operator=(const inputfile &) = delete;
   ~inputfile() { close(); }
 
-  enum openresult { opened, notfound, unreadable };
+  enum openresult { opened, notfound, unopenable, unreadable };
   // Opens path without waiting (the listing skipped FIFOs and devices, but
   // the entry may have been replaced since) and refuses anything but a
-  // regular file.
+  // regular file. notfound: there is no such file; unopenable: it is there
+  // but cannot be opened (openerror() tells why).
   openresult open(const std::string &path);
+  int openerror() const { return openerror_; }
   void close();
 
   bool rewind() override;
@@ -30,5 +32,6 @@ class inputfile : public bytesource {
 
  private:
   FILE *file_ = nullptr;
+  int openerror_ = 0;
   uint32_t crc_ = crcstart;
 };

@@ -128,8 +128,8 @@ bool rezipone(const runoptions &o, const std::string &path) {
   mappedfile f;
   zipinarchive a;
   std::string error;
-  if (!f.open(path)) return myprintf("Error: %s could not be read\n", path.c_str()), false;
-  if (!readarchive(f.data, f.size, a, error)) return myprintf("Error: %s: %s\n", path.c_str(), error.c_str()), false;
+  if (!f.open(path)) return warn("Error: %s could not be read\n", path.c_str()), false;
+  if (!readarchive(f.data, f.size, a, error)) return warn("Error: %s: %s\n", path.c_str(), error.c_str()), false;
 
   std::vector<entrywork> work(a.entries.size());
   for (size_t k = 0; k < a.entries.size(); k++) {
@@ -138,7 +138,7 @@ bool rezipone(const runoptions &o, const std::string &path) {
                      (e.method == methoddeflated || (e.method == methodstored && o.rezipstored && e.size > 0));
   }
   archivefile out;
-  if (!out.create(path)) return myprintf("Error: %s could not be written\n", path.c_str()), false;
+  if (!out.create(path)) return warn("Error: %s could not be written\n", path.c_str()), false;
   std::vector<ziprecord> records(a.entries.size());
   {
     entrycoder coder(o, f, a, work);
@@ -147,7 +147,7 @@ bool rezipone(const runoptions &o, const std::string &path) {
       coder.wait(k);
       const zipinentry &e = a.entries[k];
       entrywork &w = work[k];
-      if (!w.error.empty()) return myprintf("Error: %s: %s\n", path.c_str(), w.error.c_str()), false;
+      if (!w.error.empty()) return warn("Error: %s: %s\n", path.c_str(), w.error.c_str()), false;
       myprintf("%s", w.detail.c_str());
       if (w.smaller) {
         int32_t p = e.compressed ? (int32_t)(100 - w.length * 100 / e.compressed) : 0;
@@ -181,13 +181,13 @@ bool rezipone(const runoptions &o, const std::string &path) {
   writecentraldirectory(sink, records, a.comment);
   sink.flush();
   const int64_t before = (int64_t)f.size, after = sink.tell();
-  if (sink.failed()) return myprintf("%s", writeerror(path, sink.error()).c_str()), false;
+  if (sink.failed()) return warn("%s", writeerror(path, sink.error()).c_str()), false;
   if (after >= before) {
     myprintf("      Total: %9lld bytes, unchanged\n", (long long)before);
     return true;   // the temporary file goes with out
   }
   if (chmod(out.temporaryname().c_str(), f.st.st_mode & 07777) != 0 || !out.finish())
-    return myprintf("Error: %s could not be written\n", path.c_str()), false;
+    return warn("Error: %s could not be written\n", path.c_str()), false;
   myprintf("      Total: %9lld -> %9lld bytes, %lld saved (%2d%c)\n", (long long)before, (long long)after,
            (long long)(before - after), (int32_t)(100 - after * 100 / before), 37);
   return true;
@@ -196,19 +196,17 @@ bool rezipone(const runoptions &o, const std::string &path) {
 }  // namespace
 
 int rezip(const runoptions &o, const std::vector<std::string> &names) {
-  filelist files(o.recurse);
-  for (const std::string &n : names)
-    if (!addnames(files, n)) fatal("%s", files.error().c_str());
-  if (files.count() <= 0) {
-    myprintf("No files found\n");
+  filelist files(o.select);
+  std::vector<member> archives;
+  int status = selectfiles(files, names, archives);
+  if (archives.empty()) {
+    warn("No files found\n");
     return 1;
   }
-  int status = 0;
-  std::string name, path, error;
-  for (int32_t cursor = 0, i; (i = nextfile(files, cursor, name, path, error)) != -1;) {
-    if (i == -2) fatal("%s", error.c_str());
+  for (const member &m : archives) {
+    if (files[m.index].kind != entrykind::file) continue;
     fatalcleanup = abortarchive;
-    if (!rezipone(o, path)) status = 1;
+    if (!rezipone(o, m.path)) status = 1;
     fatalcleanup = nullptr;
   }
   return status;

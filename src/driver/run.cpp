@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -63,6 +64,42 @@ void usage() {
   myprintf("Compiled: %s\n", __DATE__);
 }
 
+// --help: every option, one line each, as typed.
+void help() {
+  static const char *const lines[] = {
+      "Usage: vorpak [options] archive[.zip] [@listfile | filespec ...]",
+      "       vorpak -z [options] archive ... [@listfile]",
+      "Writes a ZIP archive whose files are as small as Deflate allows; with no",
+      "filespec, every file of the current directory. Options may stand anywhere.",
+      "",
+      "  -r               recurse into directories; stored names keep their paths",
+      "  -v               verbose: block boundaries, every pass, the elapsed ticks",
+      "  -q               quiet: print nothing, errors included; never ask",
+      "  -y               replace an existing archive without asking",
+      "  -s#              strategy: 0 Xtreme (default), 1 Intense, 2 Longest Match, 3 Huffman Only, 4 Uncompressed",
+      "  -b#              block split threshold in bytes (default 256; lower: more blocks; 0: one block; try -b128, -b512, -b1024)",
+      "  -n#              exact number of Huffman blocks per file, at most 1024 (overrides -b# given before it)",
+      "  -rn              randomised starting tables, for many trials with the same options",
+      "  -ns              never store a file because it did not shrink",
+      "  -zl121           give an unused code-length table one code (for inflaters that reject empty tables)",
+      "  -j#              threads (default: one per processor); the same archive for every number",
+      "  -x#              extra effort: # rounds of trials (-x alone: 3); never larger, the same on every run",
+      "  -z               make existing archives smaller in place (every name is an archive)",
+      "  -zs              as -z, and code stored entries too",
+      "  -@               read file names from standard input, one per line",
+      "  --exclude=PAT    leave out files and directories whose stored name or any part of it matches PAT",
+      "  --symlinks       store symbolic links as links (default: archive what they point to)",
+      "  --dos-attributes record MS-DOS attributes only (default: Unix modes too)",
+      "  --help           print this text",
+      "  --version        print the version",
+      "",
+      "The archive name - writes the archive to standard output. SOURCE_DATE_EPOCH, when",
+      "set, is the latest modification time stored. Exit status 1 after any failure,",
+      "or when a file named without wildcards was not found.",
+  };
+  for (const char *l : lines) myprintf("%s\n", l);
+}
+
 // Asks before an existing archive is replaced; quiet mode never asks.
 void overwriteprompt(const runoptions &o, const std::string &name) {
   if (o.overwriteyes || o.quiet) return;
@@ -74,7 +111,7 @@ void overwriteprompt(const runoptions &o, const std::string &name) {
   for (;;) {
     int ch = getch();
     if (ch == 27 || ch == 'N' || ch == 'n') {
-      myprintf("Operation cancelled.\n");
+      warn("Operation cancelled.\n");
       exit(1);
     }
     if (ch == 0) ch = getch();
@@ -82,19 +119,35 @@ void overwriteprompt(const runoptions &o, const std::string &name) {
   }
 }
 
+// The latest modification time to store, from SOURCE_DATE_EPOCH (seconds
+// since 1970), the reproducible-builds convention. Unset: no clamp; a value
+// that is not a count of seconds ends the run.
+void sourcedateepoch(selectoptions &s) {
+  const char *v = getenv("SOURCE_DATE_EPOCH");
+  if (!v) return;
+  char *end = nullptr;
+  errno = 0;
+  long long t = strtoll(v, &end, 10);
+  if (!*v || *end || errno || t < 0 || v[0] == '+' || v[0] == '-' || v[0] == ' ')
+    fatal("Error: SOURCE_DATE_EPOCH=%s is not a count of seconds since 1970\n", v);
+  s.clamptime = true;
+  s.latesttime = (time_t)t;
+}
+
 }  // namespace
 
 int vorpak(int argc, char **argv) {
   messagestream = stdout;
+  errorstream = stderr;
   if (argc < 2) {
     usage();
     return 1;
   }
   // The conventions of every command-line tool: asked for, help and the
   // version go to standard output and end a successful run.
-  for (int k = 1; k < argc; k++) {
+  for (int k = 1; k < argc && strcmp(argv[k], "--"); k++) {
     if (strcmp(argv[k], "--help") == 0) {
-      usage();
+      help();
       return 0;
     }
     if (strcmp(argv[k], "--version") == 0) {
@@ -117,53 +170,62 @@ int vorpak(int argc, char **argv) {
 #endif
 
   runoptions o;
-  int32_t ai = parseoptions(argc, argv, o);
-  if (o.quiet) messagestream = nullptr;
-  o.progress = !o.quiet && !o.verbose && isatty(1);
+  std::vector<std::string> warnings;
+  std::string error;
+  std::vector<std::string> names = parseoptions(argc, argv, o, warnings, error);
+  const bool tostdout = !names.empty() && names[0] == "-" && !o.rezip;
+  if (o.quiet) messagestream = errorstream = nullptr;
+  // The archive on standard output: the messages must not go there.
+  else if (tostdout) messagestream = stderr;
+  for (const std::string &w : warnings) warn("%s", w.c_str());
+  if (!error.empty()) fatal("%s", error.c_str());
+  o.progress = !o.quiet && !o.verbose && isatty(fileno(stdout)) && !tostdout;
   if (o.threads <= 0) o.threads = (int32_t)std::min(sysconf(_SC_NPROCESSORS_ONLN), (long)maxthreads);
   if (o.threads <= 0) o.threads = 1;
-  if (!ai) {
-    myprintf("Need a .ZIP filename!\n");
+  if (names.empty()) {
+    warn("Need a .ZIP filename!\n");
     return 1;
   }
-  if (o.rezip) {
-    std::vector<std::string> names;
-    for (int32_t k = ai; k < argc; k++)
-      if (argv[k][0] != '-') names.push_back(argv[k]);
-    return rezip(o, names);
+  if (o.rezip) return rezip(o, names);
+  std::string zipname = "-";
+  if (tostdout) {
+    if (isatty(1)) fatal("Error: the archive would go to a terminal; redirect standard output or name a file\n");
+  } else if (!completename(zipname, names[0].c_str())) {
+    fatal("Error: %s: name too long\n", names[0].c_str());
   }
-  std::string zipname;
-  if (!completename(zipname, argv[ai])) fatal("Error: %s: name too long\n", argv[ai]);
+  sourcedateepoch(o.select);
 
-  filelist files(o.recurse);
-  try {
-    files.exclude(zipname.c_str());
-    bool ok = true;
-    if (ai == argc - 1) ok = files.add("*");
-    for (int32_t k = ai + 1; ok && k < argc; k++) ok = addnames(files, argv[k]);
-    if (!ok) fatal("%s", files.error().c_str());
-  } catch (const std::bad_alloc &) {
-    fatal("Error: malloc failed\n");
-  }
-  if (files.count() <= 0) {
-    myprintf("No files found\n");
+  filelist files(o.select);
+  if (!tostdout) files.exclude(zipname.c_str());
+  std::vector<member> members;
+  int status = selectfiles(files, std::vector<std::string>(names.begin() + 1, names.end()), members);
+  if (members.empty()) {
+    warn("No files found\n");
     return 1;
   }
+  if (members.size() > (size_t)zipmaxentries) fatal("Error: more than 65535 files for one archive\n");
 
-  overwriteprompt(o, zipname);
+  if (!tostdout) overwriteprompt(o, zipname);
 
   archivefile archive;
-  if (!archive.create(zipname)) fatal("Error: %s could not be opened\n", zipname.c_str());
+  if (tostdout) {
+    // A reader gone away is a write error to report, not a signal to die of.
+    signal(SIGPIPE, SIG_IGN);
+    const char *tmp = getenv("TMPDIR");
+    if (!archive.createforstream(zipname, tmp && *tmp ? tmp : "/tmp", 1))
+      fatal("Error: a temporary file for the archive could not be created in %s\n", tmp && *tmp ? tmp : "/tmp");
+  } else if (!archive.create(zipname)) {
+    fatal("Error: %s could not be opened\n", zipname.c_str());
+  }
   fatalcleanup = abortarchive;
-  files.exclude(archive.temporaryname().c_str());
   myprintf("Creating ZIP: %s\n", zipname.c_str());
   uint64_t bt0 = o.verbose ? readtics() : 0;
 
   std::vector<ziprecord> records;
   const uint64_t seed = runseed();
   // Extra effort spends the threads on one file's trials.
-  int64_t total = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, archive, records, seed)
-                                : serialloop(o, files, archive, records, seed);
+  int64_t total = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, members, archive, records, seed)
+                                : serialloop(o, files, members, archive, records, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;
   if (!writecentraldirectory(archive.sink(), records)) fatal("Error: more than 65535 files for one archive\n");
@@ -176,5 +238,5 @@ int vorpak(int argc, char **argv) {
   myprintf("      Total (including headers): %9lld/%9lld bytes (%2d%c)", (long long)size, (long long)total, pct, 37);
   if (o.verbose) myprintf("\nTook %lld tics\n", (long long)(bt1 - bt0));
   myprintf("\n");
-  return 0;
+  return status;
 }

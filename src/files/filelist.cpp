@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 #include "files/files.h"
 
@@ -48,6 +51,39 @@ std::string joinpath(const char *dir, const char *name) {
   return p + name;
 }
 
+// Appends the components of s to the stored name in out, joined by "/".
+// Both separators divide components, since an archive made under MS-DOS
+// conventions has its "\" read as a separator by extractors. Empty, "." and
+// ".." components are left out: a stored name must not climb out of the
+// directory it is extracted into. False when the name would pass limit.
+bool appendcomponents(std::string &out, const char *s, size_t limit) {
+  while (*s) {
+    while (*s == '/' || *s == '\\') s++;
+    const char *e = s;
+    while (*e && *e != '/' && *e != '\\') e++;
+    size_t len = (size_t)(e - s);
+    bool dots = (len == 1 && s[0] == '.') || (len == 2 && s[0] == '.' && s[1] == '.');
+    if (len > 0 && !dots) {
+      size_t sep = out.empty() ? 0 : 1;
+      if (out.size() + sep + len > limit) return false;
+      if (sep) out += '/';
+      out.append(s, len);
+    }
+    s = e;
+  }
+  return true;
+}
+
+// The stored name of an entry: without recursion the bare name, with it the
+// directory part's components too. Only a name made of separators and dots
+// leaves nothing; an archive entry still needs a name.
+bool storedform(bool recurse, const char *dir, const char *name, std::string &out, size_t limit) {
+  out.clear();
+  if ((recurse && !appendcomponents(out, dir, limit)) || !appendcomponents(out, name, limit)) return false;
+  if (out.empty()) out.push_back('_');
+  return true;
+}
+
 }  // namespace
 
 bool filelist::excluded(fileid id) const {
@@ -63,11 +99,23 @@ void filelist::exclude(const char *path) {
   if (!excluded({st.st_dev, st.st_ino})) excluded_.push_back({st.st_dev, st.st_ino});
 }
 
-bool filelist::walk(const char *path) {
-  struct stat st;
-  // Nothing to mark; opening it will fail in the same way and add nothing.
-  if (stat(path, &st) != 0) return true;
-  return walked_.insert({st.st_dev, st.st_ino}).second;
+// An exclusion pattern leaves out an entry when it matches the whole stored
+// name or any one component of it: "*.o" and ".git" work at every depth,
+// "build/*" under one path.
+bool filelist::excludedname(const char *dir, const char *name) const {
+  if (o_.excludes.empty()) return false;
+  std::string stored;
+  storedform(o_.recurse, dir, name, stored, SIZE_MAX);
+  for (const std::string &p : o_.excludes) {
+    if (wildmatch(stored.c_str(), p.c_str())) return true;
+    for (size_t s = 0; s < stored.size();) {
+      size_t e = stored.find('/', s);
+      if (e == std::string::npos) e = stored.size();
+      if (wildmatch(stored.substr(s, e - s).c_str(), p.c_str())) return true;
+      s = e + 1;
+    }
+  }
+  return false;
 }
 
 // The path does not fit the name buffers of the archive; it is named in full.
@@ -76,7 +124,10 @@ bool filelist::pathtoolong(const char *dir, const char *name) {
   return false;
 }
 
-bool filelist::add(const char *spec) {
+bool filelist::add(const char *spec, found *f) {
+  found local;
+  if (!f) f = &local;
+  *f = found();
   // Directory part: everything before the last separator. A separator that
   // is the first character makes it the root directory "/".
   int32_t lastsep = -1;
@@ -97,98 +148,148 @@ bool filelist::add(const char *spec) {
   // A relative directory part is opened below the current directory; an
   // absolute one as written.
   DIR *d = opendir(dir[0] == '/' ? dir.c_str() : ("./" + dir).c_str());
-  if (!d) return true;
+  if (!d) {
+    f->error = errno;
+    return true;
+  }
+  f->opened = true;
   int dfd = dirfd(d);
 
   // Under recursion the directory being listed counts as walked, so that a
   // link inside it back to it (or to a directory above) is not entered again.
-  if (recurse_) {
+  if (o_.recurse) {
     struct stat st;
     if (fstat(dfd, &st) == 0) walked_.insert({st.st_dev, st.st_ino});
   }
 
-  bool ok = true;
-  struct dirent *de;
-  while ((de = readdir(d)) != nullptr) {
-    const char *name = de->d_name;
-    if (!wildmatch(name, pattern)) continue;
+  // The matches in byte order of their names: the archive must not depend
+  // on the order in which a file system happens to list a directory.
+  std::vector<std::string> names;
+  for (struct dirent *de; (de = readdir(d)) != nullptr;)
+    if (wildmatch(de->d_name, pattern)) names.push_back(de->d_name);
+  std::sort(names.begin(), names.end());
+  f->matched = (int32_t)names.size();
 
-    // Status through the open directory, following symbolic links. An entry
-    // whose status cannot be read (a dangling link) is kept as an empty file
-    // of time 0: opening it fails later with a message naming it.
+  bool ok = true;
+  for (const std::string &n : names) {
+    const char *name = n.c_str();
+    // Status through the open directory, following symbolic links unless
+    // links are entries of their own. An entry whose status cannot be read
+    // (a dangling link) is kept as an empty file of time 0: opening it
+    // fails later with a message naming it.
     struct stat st;
-    uint8_t attr = 0x20;
-    int64_t size = 0;
+    fileentry e;
+    e.kind = entrykind::file;
+    e.size = 0;
+    e.mode = 0;
     time_t mtime = 0;
-    if (fstatat(dfd, name, &st, 0) == 0) {
+    bool status = fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (status && S_ISLNK(st.st_mode) && !o_.symlinks) status = fstatat(dfd, name, &st, 0) == 0;
+    if (status) {
       if (excluded({st.st_dev, st.st_ino})) continue;
       if (S_ISDIR(st.st_mode)) {
-        if (!recurse_ || isdotname(name)) continue;
+        if (isdotname(name)) {
+          f->matched--;
+          continue;
+        }
+        if (!o_.recurse) {
+          f->directories++;
+          continue;
+        }
         if (walked_.count({st.st_dev, st.st_ino})) continue;
-        attr = 0x30;
+        e.kind = entrykind::directory;
+      } else if (S_ISLNK(st.st_mode)) {
+        e.kind = entrykind::link;
       } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
         // Reading these would hang (a FIFO without writer) or never end.
+        f->special++;
         continue;
       }
-      size = st.st_size;
+      e.size = e.kind == entrykind::directory ? 0 : st.st_size;
+      e.mode = st.st_mode;
+      e.dev = st.st_dev;
+      e.ino = st.st_ino;
       mtime = st.st_mtime;
     }
+    if (o_.clamptime && mtime > o_.latesttime) mtime = o_.latesttime;
 
+    if (excludedname(dir.c_str(), name)) {
+      f->excluded++;
+      continue;
+    }
     if (dir.size() + pathsep(dir.c_str()) + strlen(name) > (size_t)maxpathleng) {
       ok = pathtoolong(dir.c_str(), name);
       break;
     }
-    if (size >= toolarge) {
+    if (e.size >= toolarge) {
       error_ = "Error: " + joinpath(dir.c_str(), name) + " is too large (2 GiB or more)\n";
       ok = false;
       break;
     }
 
-    fileentry e;
     e.dirpart = dirpart;
     e.name = (int32_t)pool_.size();
-    e.size = size;
-    e.attr = attr;
     dostime(mtime, &e.time, &e.date);
     pool_.insert(pool_.end(), name, name + strlen(name) + 1);
     entries_.push_back(e);
+    f->taken++;
   }
   closedir(d);
   return ok;
 }
 
-// Appends the components of s to the stored name in out, joined by "/".
-// Both separators divide components, since an archive made under MS-DOS
-// conventions has its "\" read as a separator by extractors. Empty, "." and
-// ".." components are left out: a stored name must not climb out of the
-// directory it is extracted into.
-bool filelist::appendcomponents(std::string &out, const char *s, int32_t i) {
-  while (*s) {
-    while (*s == '/' || *s == '\\') s++;
-    const char *e = s;
-    while (*e && *e != '/' && *e != '\\') e++;
-    size_t len = (size_t)(e - s);
-    bool dots = (len == 1 && s[0] == '.') || (len == 2 && s[0] == '.' && s[1] == '.');
-    if (len > 0 && !dots) {
-      size_t sep = out.empty() ? 0 : 1;
-      if (out.size() + sep + len > (size_t)maxpathleng) return pathtoolong(dirpart(i), name(i));
-      if (sep) out += '/';
-      out.append(s, len);
+bool filelist::expand(std::vector<std::string> &unlistable) {
+  std::string p;
+  for (int32_t i = 0; i < count(); i++) {
+    if (entries_[(size_t)i].kind != entrykind::directory) continue;
+    if (!path(i, p)) return false;
+    // A second name for a directory walked already: its files come under
+    // the first.
+    struct stat st;
+    if (stat(p.c_str(), &st) == 0 && !walked_.insert({st.st_dev, st.st_ino}).second) continue;
+    int32_t before = count();
+    found f;
+    if (!add((p + "/*").c_str(), &f)) return false;
+    if (!f.opened) {
+      unlistable.push_back(p + ": " + strerror(f.error));
+      continue;
     }
-    s = e;
+    entries_[(size_t)i].empty = count() == before;
   }
   return true;
 }
 
+bool filelist::members(std::vector<member> &out) {
+  out.clear();
+  std::unordered_map<std::string, size_t> byname;
+  for (int32_t i = 0; i < count(); i++) {
+    const fileentry &e = entries_[(size_t)i];
+    if (e.kind == entrykind::directory && !e.empty) continue;
+    member m;
+    m.index = i;
+    if (!storedname(i, m.name) || !path(i, m.path)) return false;
+    if (e.kind == entrykind::directory) m.name += '/';
+    auto [at, fresh] = byname.emplace(m.name, out.size());
+    if (!fresh) {
+      const member &first = out[at->second];
+      const fileentry &f = entries_[(size_t)first.index];
+      // The same file named twice (two patterns, "a" and "./a"): once is enough.
+      if (f.mode != 0 && f.dev == e.dev && f.ino == e.ino && f.kind == e.kind) continue;
+      error_ = "Error: " + first.path + " and " + m.path + " would both be stored as " + m.name + "\n";
+      return false;
+    }
+    out.push_back(std::move(m));
+  }
+  return true;
+}
+
+bool filelist::makestoredname(const char *dir, const char *name, std::string &out) {
+  return storedform(o_.recurse, dir, name, out, (size_t)maxpathleng) || pathtoolong(dir, name);
+}
+
 bool filelist::storedname(int32_t i, std::string &out) {
   assert(i >= 0 && i < count());
-  out.clear();
-  if (recurse_ && !appendcomponents(out, dirpart(i), i)) return false;
-  if (!appendcomponents(out, name(i), i)) return false;
-  // Only a name made of separators and dots leaves nothing; an archive entry
-  // still needs a name.
-  if (out.empty()) out.push_back('_');
-  return true;
+  return makestoredname(dirpart(i), name(i), out);
 }
 
 bool filelist::path(int32_t i, std::string &out) {

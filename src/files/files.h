@@ -2,14 +2,17 @@
 // directory scanning, and the names of an entry (the one stored in the
 // archive and the one it is opened by).
 //
-// The driver adds every file specification to the list, and during its
-// entry loop (with recursion) every directory entry's contents. Entries
-// refer to the pool by offsets, since the pool moves when it grows. Nothing
-// here prints or ends the process: an operation that fails returns false
-// and leaves the whole message in error().
+// The driver adds every file specification to the list, then has it walk
+// the directories found (with recursion) and turn the list into the
+// entries to write, before anything is coded: every name clash and every
+// limit is known before the work starts. Entries refer to the pool by
+// offsets, since the pool moves when it grows. Nothing here prints or ends
+// the process: an operation that fails returns false and leaves the whole
+// message in error().
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdint>
 #include <functional>
@@ -21,31 +24,80 @@
 // without regard to case, "/" and "\" equal. An empty pattern matches every
 // name.
 bool wildmatch(const char *name, const char *pattern);
+// The last component of spec holds a wildcard ("*" or "?").
+bool haswildcard(const char *spec);
 
 constexpr int32_t maxpathleng = 259;   // longest path or stored name, without its NUL
 // Sizes from here on do not fit the 32-bit size fields of the archive.
 constexpr int64_t toolarge = (int64_t)1 << 31;
 
-// One selected file or directory.
+// What the selection takes and how it describes it.
+struct selectoptions {
+  bool recurse = false;    // -r: walk directories, store paths
+  bool symlinks = false;   // a symbolic link is an entry of its own, not a copy of its target
+  std::vector<std::string> excludes;   // patterns of stored names, or of any of their components, to leave out
+  // Modification times later than this are taken as this (a reproducible
+  // build's fixed time); no clamp when clamptime is false.
+  bool clamptime = false;
+  time_t latesttime = 0;
+};
+
+enum class entrykind : uint8_t { file, directory, link };
+
+// One selected file, directory or (with symlinks) link.
 struct fileentry {
   int32_t dirpart;   // pool offset of the directory part (may be empty), shared by one add
   int32_t name;      // pool offset of the entry's own name
-  int64_t size;      // bytes when listed (below 2 GiB)
+  int64_t size;      // bytes when listed (below 2 GiB); a link's target length; 0 for a directory
+  uint32_t mode;     // the file's type and permission bits; 0 when its status could not be read
   uint16_t time;     // modification time, MS-DOS form
   uint16_t date;     // modification date, MS-DOS form
-  uint8_t attr;      // 0x20 file, 0x30 directory (bit 0x10 marks a directory)
+  entrykind kind;
+  // A directory that holds nothing to archive: it is written as an entry of
+  // its own, since no file's name implies it.
+  bool empty = false;
+  dev_t dev = 0;     // the file's identity, whatever name reaches it
+  ino_t ino = 0;
+};
+
+// One entry to write: its index in the list, the name stored (a directory's
+// ending in "/") and the path it is read from.
+struct member {
+  int32_t index;
+  std::string name, path;
+};
+
+// What one specification found: the directory entries its pattern matched,
+// how many of them were taken, left out by an exclusion, or left out for
+// their type (a directory without recursion; a FIFO, socket or device).
+struct found {
+  int32_t matched = 0, taken = 0, excluded = 0, directories = 0, special = 0;
+  bool opened = false;   // its directory could be listed
+  int error = 0;         // errno when it could not
 };
 
 class filelist {
  public:
-  explicit filelist(bool recurse) : recurse_(recurse) {}
+  explicit filelist(const selectoptions &o) : o_(o) {}
 
-  // Appends the entries of one directory that match the last component of
-  // spec. A directory that cannot be opened adds nothing. FIFOs, sockets and
-  // devices are never taken (opening a FIFO would hang the run), nor an
-  // excluded file. False (with error() set) for a file of 2 GiB or more, or a
-  // path longer than maxpathleng.
-  bool add(const char *spec);
+  // Appends, in byte order of their names, the entries of one directory
+  // that match the last component of spec. A directory that cannot be
+  // opened adds nothing. FIFOs, sockets and devices are never taken
+  // (opening a FIFO would hang the run), nor an excluded file. False (with
+  // error() set) for a file of 2 GiB or more, or a path longer than
+  // maxpathleng.
+  bool add(const char *spec, found *f = nullptr);
+  // Recursion: lists every directory entry's contents behind everything
+  // listed so far (so the archive holds a directory's files before those of
+  // its subdirectories), a directory reached twice only once, and marks the
+  // directories that add nothing as empty. Directories that could not be
+  // listed are added to unlistable with the reason. False as for add.
+  bool expand(std::vector<std::string> &unlistable);
+  // The entries to write, in list order: files, links and empty
+  // directories. One file reached twice under one stored name is written
+  // once; two files under one stored name end the run (false, error() names
+  // both).
+  bool members(std::vector<member> &out);
 
   int32_t count() const { return (int32_t)entries_.size(); }
   const fileentry &operator[](int32_t i) const { return entries_[(size_t)i]; }
@@ -64,10 +116,6 @@ class filelist {
   // A path never to be selected (the archive being replaced, the temporary
   // archive), under whatever name it is reached.
   void exclude(const char *path);
-  // Recursion: true when the directory at path has not been walked in this
-  // run (and marks it walked), false when it has (a second name for it, or
-  // a symbolic link back to a directory above it).
-  bool walk(const char *path);
 
   const std::string &error() const { return error_; }
 
@@ -82,10 +130,11 @@ class filelist {
     size_t operator()(const fileid &f) const { return std::hash<uint64_t>()((uint64_t)f.ino * 31 + (uint64_t)f.dev); }
   };
   bool excluded(fileid id) const;
+  bool excludedname(const char *dir, const char *name) const;
   bool pathtoolong(const char *dir, const char *name);
-  bool appendcomponents(std::string &out, const char *s, int32_t i);
+  bool makestoredname(const char *dir, const char *name, std::string &out);
 
-  bool recurse_;
+  selectoptions o_;
   std::vector<fileentry> entries_;
   std::vector<char> pool_;   // NUL-terminated strings one after the other
   std::vector<fileid> excluded_;

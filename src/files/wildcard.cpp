@@ -1,5 +1,7 @@
 // Wildcard matching of directory entry names against the last component of a
 // file pattern given on the command line.
+#include <cstring>
+
 #include "files/files.h"
 
 // Folds the two differences that must not matter: ASCII letter case and the
@@ -40,4 +42,11 @@ bool wildmatch(const char *i, const char *j) {
   const uint8_t *p = (const uint8_t *)j;
   if (!*p) return 1;   // an empty pattern (an argument ending in a separator) takes every entry
   return wildrest((const uint8_t *)i, p);
+}
+
+bool haswildcard(const char *spec) {
+  const char *last = spec;
+  for (const char *c = spec; *c; c++)
+    if (*c == '/' || *c == '\\') last = c + 1;
+  return strpbrk(last, "*?") != nullptr;
 }

@@ -2,7 +2,8 @@
 // complete: create makes a new temporary file in the same directory (so the
 // final rename stays within one file system) and finish renames it over the
 // target. Between the two, a signal handler removes the temporary file on
-// SIGINT, SIGTERM and SIGHUP. A handler can only reach process-wide state,
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (the reader of the console text gone,
+// as under "| head"). A handler can only reach process-wide state,
 // so the name of the live temporary file is kept here, one at a time.
 #include "zipout/archivefile.h"
 
@@ -23,8 +24,9 @@ volatile sig_atomic_t live = 0;
 
 // The signals after which the temporary file is removed, and the actions
 // they had before, restored once the archive is in place.
-const int cleanupsignals[3] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction oldactions[3];
+constexpr int signalcount = 4;
+const int cleanupsignals[signalcount] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+struct sigaction oldactions[signalcount];
 
 // The temporary name is the archive's directory, this and six random
 // characters: it fits wherever the archive's own name fits.
@@ -58,13 +60,42 @@ uint32_t namerandom() {
   return nameseed;
 }
 
+// Installs the cleanup handler on each signal unless the process was told to
+// ignore it (nohup, a background job): such a signal must not end the run.
+void installhandlers() {
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onsignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;
+  for (int k = 0; k < signalcount; k++) {
+    sigaction(cleanupsignals[k], nullptr, &oldactions[k]);
+    if (oldactions[k].sa_handler != SIG_IGN) sigaction(cleanupsignals[k], &sa, nullptr);
+  }
+}
+
+void restorehandlers() {
+  for (int k = 0; k < signalcount; k++) sigaction(cleanupsignals[k], &oldactions[k], nullptr);
+}
+
 }  // namespace
 
 bool archivefile::create(const std::string &name) {
-  assert(!live && fd_ < 0);
   size_t dirn = name.rfind('/');   // the directory part, with its last "/"
   dirn = dirn == std::string::npos ? 0 : dirn + 1;
-  if (dirn + sizeof tmptag + tmprandom > sizeof livename) {
+  name_ = name;
+  return createtemporary(name.substr(0, dirn));
+}
+
+bool archivefile::createforstream(const std::string &name, const std::string &tmpdir, int fd) {
+  name_ = name;
+  streamfd_ = fd;
+  return createtemporary(tmpdir.empty() || tmpdir.back() == '/' ? tmpdir : tmpdir + "/");
+}
+
+bool archivefile::createtemporary(const std::string &dir) {
+  assert(!live && fd_ < 0);
+  if (dir.size() + sizeof tmptag + tmprandom > sizeof livename) {
     errno = ENAMETOOLONG;
     return false;
   }
@@ -81,7 +112,7 @@ bool archivefile::create(const std::string &name) {
   std::string tmp;
   for (int32_t t = 0; t < tmptries && fd < 0; t++) {
     static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    tmp = name.substr(0, dirn) + tmptag;
+    tmp = dir + tmptag;
     for (int32_t k = 0; k < tmprandom; k++) tmp += chars[namerandom() % (sizeof chars - 1)];
     // 0666 with O_CREAT: the umask decides the archive's permissions.
     fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -93,21 +124,32 @@ bool archivefile::create(const std::string &name) {
     errno = e;
     return false;
   }
-  name_ = name;
   tmpname_ = tmp;
   fd_ = fd;
   sink_ = std::make_unique<bytesink>(fd);
   sink_->setmaxpos(archivemaxpos);
   memcpy(livename, tmp.c_str(), tmp.size() + 1);
   live = 1;
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onsignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND;
-  for (int k = 0; k < 3; k++) sigaction(cleanupsignals[k], &sa, &oldactions[k]);
+  installhandlers();
   sigprocmask(SIG_SETMASK, &oldmask, nullptr);
   return true;
+}
+
+// The complete archive from the temporary file to the stream.
+bool archivefile::copytostream() {
+  if (lseek(fd_, 0, SEEK_SET) != 0) return false;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(streamfd_, buf + done, (size_t)(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += w;
+    }
+  }
 }
 
 bool archivefile::finish() {
@@ -115,6 +157,13 @@ bool archivefile::finish() {
   if (sink_->failed()) return false;
   // Rewinds may have left bytes of a longer earlier attempt behind the end.
   if (ftruncate(fd_, sink_->tell()) != 0) return false;
+  if (streamfd_ >= 0) {
+    // The stream gets the archive only once it is complete; the temporary
+    // file goes whatever the copy did.
+    bool copied = copytostream();
+    abort();
+    return copied;
+  }
   int fd = fd_;
   fd_ = -1;   // closed from here on, whatever close reports
   if (close(fd) != 0) return false;
@@ -127,7 +176,7 @@ bool archivefile::finish() {
   bool renamed = rename(tmpname_.c_str(), name_.c_str()) == 0;
   if (renamed) {
     live = 0;
-    for (int k = 0; k < 3; k++) sigaction(cleanupsignals[k], &oldactions[k], nullptr);
+    restorehandlers();
   }
   sigprocmask(SIG_SETMASK, &oldmask, nullptr);
   return renamed;
@@ -143,7 +192,7 @@ void archivefile::abort() {
     sigset_t oldmask;
     blocksignals(&oldmask);
     live = 0;
-    for (int k = 0; k < 3; k++) sigaction(cleanupsignals[k], &oldactions[k], nullptr);
+    restorehandlers();
     sigprocmask(SIG_SETMASK, &oldmask, nullptr);
   }
   tmpname_.clear();

@@ -1,7 +1,10 @@
 // The archive file: created as a new temporary file beside the archive's
-// name and renamed over it only when complete. A failed run (abort) or
-// SIGINT, SIGTERM or SIGHUP removes the temporary file, so an existing
-// archive of that name survives a failed or interrupted run unchanged.
+// name and renamed over it only when complete, or (an archive for a stream)
+// in a directory for temporary files and copied to the stream when
+// complete. A failed run (abort) or SIGINT, SIGTERM, SIGHUP or SIGPIPE removes the
+// temporary file, so an existing archive of that name survives a failed or
+// interrupted run unchanged and a stream receives nothing. A signal that was
+// ignored when the archive was created stays ignored.
 #pragma once
 
 #include <cstdint>
@@ -26,19 +29,28 @@ class archivefile {
   // umask) and registers its removal on the signals above. False on
   // failure (errno tells why). Only one archive file is open at a time.
   bool create(const std::string &name);
+  // The same for an archive that goes to the open descriptor fd (standard
+  // output): the temporary file lies in tmpdir, and name only names the
+  // archive in messages.
+  bool createforstream(const std::string &name, const std::string &tmpdir, int fd);
   const std::string &name() const { return name_; }
   const std::string &temporaryname() const { return tmpname_; }
   bytesink &sink() { return *sink_; }
   // Flushes, truncates the file to the current position, closes it and
-  // renames it over the archive's name. False on failure (the temporary
-  // file is then still there: abort removes it).
+  // renames it over the archive's name (or copies it to the stream and
+  // removes it). False on failure (the temporary file is then still there:
+  // abort removes it).
   bool finish();
   // Closes and removes the temporary file, if any. Safe to call twice.
   void abort();
 
  private:
+  bool createtemporary(const std::string &dir);
+  bool copytostream();
+
   std::string name_, tmpname_;
   int fd_ = -1;
+  int streamfd_ = -1;
   std::unique_ptr<bytesink> sink_;
 };
 

@@ -7,10 +7,14 @@ constexpr uint32_t localsig = 0x04034b50;     // "PK", 3, 4
 constexpr uint32_t centralsig = 0x02014b50;   // "PK", 1, 2
 constexpr uint32_t endsig = 0x06054b50;       // "PK", 5, 6
 // "Made by" Unix (high byte 3): the file mode is then in the high 16 bits of
-// the external attributes; a plain file, rw-r--r--. The low byte keeps the
-// MS-DOS attribute for readers that look there.
+// the external attributes. The low byte keeps the MS-DOS attribute for
+// readers that look there.
 constexpr uint16_t madebyunix = 3 * 256 + zipversion;
-constexpr uint32_t unixplainfile = 0100644;
+constexpr uint32_t unixplainfile = 0100644, unixplaindirectory = 0040755;
+// The mode's file type bits, and the types and the owner's write bit that
+// the MS-DOS attributes reflect.
+constexpr uint32_t modetype = 0170000, modedirectory = 0040000, modelink = 0120000, modeownerwrite = 0200;
+constexpr uint32_t dosreadonly = 0x01, dosdirectory = 0x10, dosarchive = 0x20;
 
 void le16(bytesink &out, uint32_t v) {
   out.put((uint8_t)v);
@@ -56,18 +60,25 @@ bool isutf8name(const std::string &name) {
   return nonascii;
 }
 
-ziprecord filerecord(const std::string &name, uint16_t time, uint16_t date, uint8_t attr) {
+ziprecord filerecord(const std::string &name, uint16_t time, uint16_t date, uint32_t mode, recordstyle style) {
   ziprecord r;
   r.name = name;
   r.time = time;
   r.date = date;
-  r.externalattr = attr;
+  const bool directory = (mode & modetype) == modedirectory, link = (mode & modetype) == modelink;
+  const uint32_t dos = directory ? dosdirectory : dosarchive;
   // A plain ASCII name reads the same under every encoding, so it keeps the
-  // flags and conventions older readers expect.
-  if (isutf8name(name)) {
-    r.flags = zipflagutf8;
+  // flags older readers expect.
+  const bool utf8 = isutf8name(name);
+  if (utf8) r.flags = zipflagutf8;
+  if (style == recordstyle::unix || link) {
     r.madeby = madebyunix;
-    r.externalattr = unixplainfile << 16 | attr;
+    r.externalattr = (mode & 0xffff) << 16 | dos | (mode & modeownerwrite ? 0 : dosreadonly);
+  } else if (utf8) {
+    r.madeby = madebyunix;
+    r.externalattr = (directory ? unixplaindirectory : unixplainfile) << 16 | dos;
+  } else {
+    r.externalattr = dos;
   }
   return r;
 }

@@ -43,12 +43,17 @@ struct ziprecord {
 // 1 when name is valid UTF-8 with at least one byte above 127.
 bool isutf8name(const std::string &name);
 
-// The record of a new entry for a file under this program's conventions:
-// MS-DOS attributes (attr, 0x20 for a file), except that a name that is
-// UTF-8 and not plain ASCII is marked so and its entry says "made by Unix"
-// with the mode rw-r--r--: Info-ZIP's UnZip reads every name of an
-// MS-DOS-made entry as code page 437, UTF-8 flag or not.
-ziprecord filerecord(const std::string &name, uint16_t time, uint16_t date, uint8_t attr);
+// How the records of a new entry describe the file. Unix: "made by Unix",
+// the file's type and permission bits in the upper 16 bits of the external
+// attributes, the MS-DOS attribute byte in the lower ones (0x20 a file,
+// 0x10 a directory, plus 0x01 when the owner cannot write). MS-DOS: the
+// attribute byte alone (0x20, or 0x10 for a directory), except that a name
+// that is UTF-8 and not plain ASCII, and a symbolic link, still take the
+// Unix form (mode rw-r--r-- for the name): Info-ZIP's UnZip reads every
+// name of an MS-DOS-made entry as code page 437, UTF-8 flag or not, and a
+// link is a link only in a Unix record.
+enum class recordstyle { unix, msdos };
+ziprecord filerecord(const std::string &name, uint16_t time, uint16_t date, uint32_t mode, recordstyle style);
 // Sets the method and the flags that go with it (the Deflate option bit for
 // method 8), keeping the UTF-8 mark.
 void setmethod(ziprecord &r, uint16_t method);

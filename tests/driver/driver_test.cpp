@@ -5,23 +5,32 @@
 
 namespace {
 
-// The options an argument list gives, as one string, and the archive's index.
-std::pair<std::string, int32_t> parse(std::vector<std::string> args) {
+// The options an argument list gives, as one string, and the names in order.
+struct parsed {
+  std::string options;
+  std::vector<std::string> names, warnings;
+  std::string error;
+};
+parsed parse(std::vector<std::string> args) {
   args.insert(args.begin(), "vorpak");
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
   runoptions o;
-  int32_t archive = parseoptions((int)argv.size(), argv.data(), o);
+  parsed p;
+  p.names = parseoptions((int)argv.size(), argv.data(), o, p.warnings, p.error);
   const encodeoptions &e = o.encode;
-  char buf[160];
-  snprintf(buf, sizeof buf, "r%d v%d q%d y%d s%d b%g n%d rn%d zl%d ns%d j%d x%d l%d z%d%d", o.recurse, o.verbose, o.quiet,
+  std::string excludes;
+  for (auto &x : o.select.excludes) excludes += "[" + x + "]";
+  char buf[240];
+  snprintf(buf, sizeof buf, "r%d v%d q%d y%d s%d b%g n%d rn%d zl%d ns%d j%d x%d l%d z%d%d L%d D%d e%s", o.select.recurse, o.verbose, o.quiet,
            o.overwriteyes, e.strategy, e.splitthreshold, e.blockcount, e.randomtables, e.onecodeforempty, e.neverstore,
-           o.threads, o.effort, o.layoutgiven, o.rezip, o.rezipstored);
-  return {buf, archive};
+           o.threads, o.effort, o.layoutgiven, o.rezip, o.rezipstored, o.select.symlinks, o.records == recordstyle::msdos, excludes.c_str());
+  p.options = buf;
+  return p;
 }
 
 TEST(Options, EachOptionAndItsCorners) {
-  const std::string none = parse({}).first;
+  const std::string none = parse({}).options;
   auto with = [&](const std::string &from, const std::string &to) {
     std::string s = none;
     return s.replace(s.find(from), from.size(), to);
@@ -32,16 +41,35 @@ TEST(Options, EachOptionAndItsCorners) {
       {{"-N3"}, with("n0 rn0 zl0 ns0 j0 x0 l0", "n3 rn0 zl0 ns0 j0 x0 l1")},
       {{"-n9", "-NS"}, with("n0 rn0 zl0 ns0 j0 x0 l0", "n9 rn0 zl0 ns1 j0 x0 l1")},
       {{"-recurse", "-rNd"}, with("r0", "r1").replace(none.find("rn0"), 3, "rn1")},
-      {{"-V", "-Quiet", "-Y"}, with("v0 q0 y0", "v1 q1 y1")}, {{"-yes", "-zl1210", "-zl12", "-z121", "-", "/b128"}, none},
+      {{"-V", "-Quiet", "-Y"}, with("v0 q0 y0", "v1 q1 y1")}, {{"-yes", "-zl1210", "-zl12", "-z121", "/b128"}, none},
       {{"-Zl121"}, with("zl0", "zl1")}, {{"-j3"}, with("j0", "j3")}, {{"-j999"}, with("j0", "j256")},
       {{"-x"}, with("x0", "x3")}, {{"-x7"}, with("x0", "x7")}, {{"-x999"}, with("x0", "x100")}, {{"-z"}, with("z00", "z10")}, {{"-ZS"}, with("z00", "z11")},
       // Of -b and -n the later decides whether a block count is asked for.
       {{"-n7", "-b512"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n0 rn0 zl0 ns0 j0 x0 l1")},
-      {{"-b512", "-n7"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n7 rn0 zl0 ns0 j0 x0 l1")}};
-  for (auto &[args, want] : cases) EXPECT_EQ(parse(args).first, want) << testing::PrintToString(args);
-  const std::pair<std::vector<std::string>, int32_t> names[] = {
-      {{"save"}, 1}, {{"-v", "save", "a"}, 2}, {{"-y", "/b128", "/s4"}, 2}, {{}, 0}, {{"-v", "-"}, 0}};
-  for (auto &[args, want] : names) EXPECT_EQ(parse(args).second, want) << testing::PrintToString(args);
+      {{"-b512", "-n7"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n7 rn0 zl0 ns0 j0 x0 l1")},
+      // Long options as written; --exclude with "=" or the next argument.
+      {{"--symlinks", "--dos-attributes"}, with("L0 D0", "L1 D1")}, {{"--exclude=*.o", "--exclude", ".git"}, with(" e", " e[*.o][.git]")},
+      {{"--Symlinks", "--exclude="}, none}};
+  for (auto &[args, want] : cases) EXPECT_EQ(parse(args).options, want) << testing::PrintToString(args);
+  // Names in order: "-" alone is a name, "-@" marks the list on standard
+  // input, and after "--" nothing is an option.
+  const std::pair<std::vector<std::string>, std::vector<std::string>> names[] = {
+      {{"save"}, {"save"}}, {{"-v", "save", "a"}, {"save", "a"}}, {{"-y", "/b128", "/s4"}, {"/b128", "/s4"}}, {{}, {}},
+      {{"-v", "-", "-@", "b"}, {"-", "-@", "b"}}, {{"--", "-v", "--"}, {"-v", "--"}}, {{"--exclude", "a", "b"}, {"b"}}};
+  for (auto &[args, want] : names) EXPECT_EQ(parse(args).names, want) << testing::PrintToString(args);
+  // Every option without an effect is named; "-x" before a pattern stops the run.
+  const std::pair<std::vector<std::string>, std::vector<std::string>> warned[] = {
+      {{"-u", "-K", "-yes", "-zl12", "-@x", "--fast", "-v", "-x3", "--help"}, {"-u", "-K", "-yes", "-zl12", "-@x", "--fast"}},
+      {{"--exclude"}, {"--exclude needs a pattern"}}};
+  for (auto &[args, want] : warned) {
+    parsed p = parse(args);
+    ASSERT_EQ(p.warnings.size(), want.size()) << testing::PrintToString(p.warnings);
+    for (size_t k = 0; k < want.size(); k++) EXPECT_NE(p.warnings[k].find(want[k]), std::string::npos) << p.warnings[k];
+  }
+  EXPECT_EQ(parse({"save", "-x", "*.o"}).error,
+            "Error: -x *.o: -x is extra effort; --exclude=*.o leaves files out, -x3 *.o archives them with extra effort\n");
+  for (auto args : {std::vector<std::string>{"save", "-x", "a.o"}, {"save", "-x3", "*.o"}, {"-x", "-r", "*.o"}})
+    EXPECT_EQ(parse(args).error, "") << testing::PrintToString(args);
 }
 
 TEST(Options, CompletedNameAndListFiles) {
@@ -57,8 +85,13 @@ TEST(Options, CompletedNameAndListFiles) {
   }
   const std::string list = "  one\ttwo\r\nthree \xc3\xa9t\xc3\xa9\x01last";
   std::vector<std::string> got;
-  listfilenames(list.data(), (int32_t)list.size(), [&](const std::string &n) { got.push_back(n); });
+  listfilenames(list.data(), list.size(), [&](const std::string &n) { got.push_back(n); });
   EXPECT_EQ(got, (std::vector<std::string>{"one", "two", "three", "\xc3\xa9t\xc3\xa9", "last"}));
+  // -@: one name per line, blanks kept, a CR before the line end dropped.
+  const std::string lines = " with blank \r\n\n\ttab\r\rlast";
+  got.clear();
+  listlines(lines.data(), lines.size(), [&](const std::string &n) { got.push_back(n); });
+  EXPECT_EQ(got, (std::vector<std::string>{" with blank ", "\ttab\r\rlast"}));
 }
 
 }  // namespace

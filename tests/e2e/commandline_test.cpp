@@ -31,50 +31,70 @@ TEST_F(CommandLine, UsageHelpAndVersion) {
             "\nExample: \"vorpak save *\" will compress the current directory into save.zip\n");
   EXPECT_TRUE(std::regex_match(r.out.substr(date), std::regex("Compiled: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                                                               "( [1-9]|[12][0-9]|3[01]) 20[2-9][0-9]\n"))) << r.out.substr(date);
+  // --help: every option in the form it is typed, one line each.
+  runresult h = run({"--help"});
+  EXPECT_EQ(h.status, 0);
+  for (const char *o : {"-r ", "-v ", "-q ", "-y ", "-s# ", "-b# ", "-n# ", "-rn ", "-ns ", "-zl121 ", "-j# ", "-x# ", "-z ", "-zs ",
+                        "-@ ", "--exclude=PAT ", "--symlinks ", "--dos-attributes ", "--help ", "--version "})
+    EXPECT_NE(h.out.find("\n  " + std::string(o)), std::string::npos) << o;
+  EXPECT_EQ(h.out.find(" /"), std::string::npos);
   // Asked for, anywhere on the line: standard output, status 0.
   for (auto args : std::vector<std::vector<std::string>>{{"--help"}, {"-q", "save", "--help", "--version"}})
-    EXPECT_EQ(std::make_pair(run(args).status, run(args).out), std::make_pair(0, r.out));
+    EXPECT_EQ(std::make_pair(run(args).status, run(args).out), std::make_pair(0, h.out));
   for (auto args : std::vector<std::vector<std::string>>{{"--version"}, {"save", "--version", "--help"}})
     EXPECT_EQ(std::make_pair(run(args).status, run(args).out), std::make_pair(0, std::string("vorpak ") + VORPAK_VERSION + "\n"));
   EXPECT_TRUE(listdir().empty());
 }
 
+// Failures before the question: on standard error, status 1, nothing written.
 TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
   put("a.txt", "abc");
   put("d1/f", "in a directory");
+  put("d2/f", "another");
   put("save.zip", "OLD");
   const std::string nofiles = "No files found\n", noname = "Need a .ZIP filename!\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"-v"}, noname}, {{"-s4", "-", "-y"}, noname},
-      {{"save", "-v"}, nofiles},   // not the last argument: no default "*", and -v matches nothing
-      {{"save", "*.c"}, nofiles}, {{"save", "d1"}, nofiles}, {{"save", "@missing.lst"}, nofiles},
+      {{"-v"}, noname}, {{"-s4", "-y", "--"}, noname},
+      {{"save", "*.c"}, "Warning: *.c matches no file\n" + nofiles},
+      {{"save", "d1"}, "Warning: d1 is a directory, archived only with -r\n" + nofiles},
+      {{"save", "@missing.lst"}, "Warning: list file missing.lst could not be read: No such file or directory\n" + nofiles},
+      {{"save", "-x", "*.c"}, "Error: -x *.c: -x is extra effort; --exclude=*.c leaves files out, -x3 *.c archives them with extra effort\n"},
+      {{"save", "a.txt", "d1/f", "d2/f"}, "Error: d1/f and d2/f would both be stored as f\n"},
       {{std::string(256, 'n')}, "Error: " + std::string(256, 'n') + ": name too long\n"},
-      {{"-q", "save", "*.c"}, ""}, {{"-q"}, ""}, {{"-z", "*.none"}, nofiles}};
+      {{"-q", "save", "*.c"}, ""}, {{"-q"}, ""}, {{"-z", "*.none"}, "Warning: *.none matches no file\n" + nofiles}};
   for (auto &[args, text] : cases) {
     runresult r = run(args, "y");
-    EXPECT_EQ(std::make_pair(r.status, r.out), std::make_pair(1, text)) << args.back();
+    EXPECT_EQ(std::make_tuple(r.status, r.out, r.err), std::make_tuple(1, "", text)) << args.back();
   }
+  runresult r = runshell(dir, "SOURCE_DATE_EPOCH=1e9 " + shq(VORPAK_BIN) + " -y save a.txt; echo status $?");
+  EXPECT_EQ(r.out, "Error: SOURCE_DATE_EPOCH=1e9 is not a count of seconds since 1970\nstatus 1\n");
   EXPECT_EQ(readfile(path("save.zip")), "OLD");
-  EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "d1", "save.zip"}));
+  EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "d1", "d2", "save.zip"}));
 }
 
-// The archive is the first name; patterns in order (twice matched, twice
-// archived); the archive name alone takes the whole directory, never a FIFO.
+// The archive is the first name; patterns in order, a file named twice
+// archived once; options are never patterns; the archive name alone takes
+// the whole directory, never a FIFO.
 TEST_F(CommandLine, NamesPatternsAndListFiles) {
   put("one", "1");
   put("two", "22");
   put("a.txt", "abc");
+  put("-v", "not an option");
   put("list", "two\r\n one\t");
-  runresult r = run({"save", "-v", "two", "a.txt", "-s4", "@list", "*.txt"});
-  EXPECT_EQ(r.status, 0) << r.out;
+  runresult r = run({"save", "-v", "two", "a.txt", "-s4", "@list", "*.txt", "--", "-v"});
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Took "), std::string::npos);   // -v took effect
   for (auto &e : entries("save.zip")) EXPECT_EQ(e.method, 0) << e.name;   // so did -s4
-  checkall("save.zip", {{"two", "22"}, {"a.txt", "abc"}, {"two", "22"}, {"one", "1"}, {"a.txt", "abc"}});
+  checkall("save.zip", {{"two", "22"}, {"a.txt", "abc"}, {"one", "1"}, {"-v", "not an option"}});
+  // Options alone after the archive: the whole directory, as with no option.
+  EXPECT_EQ(run({"-y", "all", "-s4", "-r"}).status, 0);
+  EXPECT_EQ(entries("all.zip").size(), 6u);
   ASSERT_EQ(mkfifo(path("pipe").c_str(), 0666), 0);
   ASSERT_EQ(symlink("a.txt", path("link").c_str()), 0);   // a link to a file is archived as the file
   r = runshell(dir, std::string("timeout 60 ") + VORPAK_BIN + " -q -s3 ALL </dev/null");
   EXPECT_EQ(r.status, 0) << r.out;
-  checkall("ALL.ZIP", {{"one", "1"}, {"two", "22"}, {"a.txt", "abc"}, {"list", "two\r\n one\t"}, {"link", "abc"}, {"save.zip", readfile(path("save.zip"))}}, false);
+  checkall("ALL.ZIP", {{"-v", "not an option"}, {"a.txt", "abc"}, {"all.zip", readfile(path("all.zip"))}, {"link", "abc"},
+                       {"list", "two\r\n one\t"}, {"one", "1"}, {"save.zip", readfile(path("save.zip"))}, {"two", "22"}});
 }
 
 // The question: a refusal or an ended input keeps the archive, "y" replaces
@@ -89,7 +109,7 @@ TEST_F(CommandLine, TheQuestionBeforeReplacing) {
     put("SAVE.ZIP", "OLD");
     runresult r = run({"-s4", "SAVE", "a.txt"}, input);
     EXPECT_EQ(r.status, yes ? 0 : 1) << testing::PrintToString(input);
-    EXPECT_EQ(r.out.substr(0, ask.size() + 22), ask + (yes ? "Creating ZIP: SAVE.ZIP" : "Operation cancelled.\n"));
+    EXPECT_EQ(r.out.substr(0, ask.size() + 22) + r.err, ask + (yes ? "Creating ZIP: SAVE.ZIP" : "Operation cancelled.\n"));
     if (yes) checkall("SAVE.ZIP", {{"a.txt", "abcabcabc"}});
     else EXPECT_EQ(readfile(path("SAVE.ZIP")), "OLD");
     EXPECT_EQ(listdir(), (std::vector<std::string>{"SAVE.ZIP", "a.txt"}));
@@ -142,8 +162,8 @@ TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
                         {"d/e/empty", ""}, {"d/e/t2.txt", textbytes(30000, 3)}}, false);
   ASSERT_EQ(symlink("nowhere", path("d/gone").c_str()), 0);
   runresult one = run({"-y", "-j1", "-r", "failed", "t.txt", "d"}), four = run({"-y", "-j4", "-r", "failed", "t.txt", "d"});
-  EXPECT_EQ(std::make_pair(one.status, one.out), std::make_pair(four.status, four.out));
-  EXPECT_NE(four.out.find("Error: d/gone not found"), std::string::npos);
+  EXPECT_EQ(std::make_tuple(one.status, one.out, one.err), std::make_tuple(four.status, four.out, four.err));
+  EXPECT_EQ(four.err, "Error: d/gone not found\n");
   EXPECT_EQ(listdir(), (std::vector<std::string>{"big", "d", "four.zip", "t.txt"}));
 }
 

@@ -92,8 +92,9 @@ TEST_F(Rezip, RefusedArchivesStayAsTheyWere) {
   EXPECT_EQ(r.status, 1);
   for (auto &[name, data, reason] : bad) {
     EXPECT_EQ(readfile(path(name)), data) << name;
-    size_t line = r.out.find("Error: " + name + ": ");
-    EXPECT_NE(r.out.substr(line, r.out.find('\n', line) - line).find(reason), std::string::npos) << name << r.out;
+    size_t line = r.err.find("Error: " + name + ": ");
+    ASSERT_NE(line, std::string::npos) << name << r.err;
+    EXPECT_NE(r.err.substr(line, r.err.find('\n', line) - line).find(reason), std::string::npos) << name << r.err;
   }
   EXPECT_LT(readfile(path("ok.zip")).size(), good.size());   // processed all the same
   for (auto &n : listdir()) EXPECT_NE(n.rfind(".vorpak", 0), 0u) << n;

@@ -37,58 +37,118 @@ class FileList : public ::testing::Test {
     std::filesystem::create_directories(std::filesystem::path("./" + p).parent_path());
     writefile(p, data);
   }
+  static selectoptions recursive(bool r = true) {
+    selectoptions o;
+    o.recurse = r;
+    return o;
+  }
   // Every entry's stored name ("/" behind a directory), in list order.
   static std::vector<std::string> names(filelist &f) {
     std::vector<std::string> v;
-    for (std::string n; (int32_t)v.size() < f.count();) v.push_back(f.storedname((int32_t)v.size(), n) ? n + (f[(int32_t)v.size()].attr == 0x30 ? "/" : "") : "?");
+    for (std::string n; (int32_t)v.size() < f.count();)
+      v.push_back(f.storedname((int32_t)v.size(), n) ? n + (f[(int32_t)v.size()].kind == entrykind::directory ? "/" : "") : "?");
+    return v;
+  }
+  // The specs added, the directories walked: the members' names.
+  static std::vector<std::string> members(filelist &f, std::vector<std::string> specs, std::string *error = nullptr) {
+    std::vector<std::string> unlistable, v;
+    std::vector<member> m;
+    for (auto &s : specs) EXPECT_TRUE(f.add(s.c_str())) << s;
+    EXPECT_TRUE(f.expand(unlistable));
+    EXPECT_TRUE(unlistable.empty());
+    if (!f.members(m)) return *error = f.error(), v;
+    for (auto &x : m) v.push_back(x.name);
     return v;
   }
 };
 
 // Dotfiles listed, "." and ".." never, directories with -r, FIFOs never; a
-// dangling link is kept, to fail when opened.
+// dangling link is kept, to fail when opened. The listing is in byte order.
 TEST_F(FileList, WhatAListingKeepsAndLeavesOut) {
   for (auto p : {"a.txt", ".dot", "Sub/inner", "excluded.zip"}) put(p);
   ASSERT_TRUE(!mkfifo("fifo", 0666) && !symlink("nowhere", "dangling") && !symlink("excluded.zip", "link.zip"));
   for (bool recurse : {false, true}) {
-    filelist f(recurse);
+    filelist f(recursive(recurse));
     f.exclude("excluded.zip");
-    ASSERT_TRUE(f.add("*"));
-    std::vector<std::string> got = names(f), want = {".dot", "a.txt", "dangling"};
+    found fd;
+    ASSERT_TRUE(f.add("*", &fd));
+    std::vector<std::string> want = {".dot", "a.txt", "dangling"};
     if (recurse) want.insert(want.begin() + 1, "Sub/");
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, want);
-    for (int32_t i = 0; i < f.count(); i++) EXPECT_TRUE(std::string(f.name(i)) != "dangling" || f[i].size == 0);
+    EXPECT_EQ(names(f), want);
+    // Matched: all but "." and ".."; the FIFO and (without -r) the directory left out for their type.
+    EXPECT_EQ(std::make_tuple(fd.matched, fd.taken, fd.special, fd.directories, fd.opened), std::make_tuple(7, (int)want.size(), 1, recurse ? 0 : 1, true));
+    for (int32_t i = 0; i < f.count(); i++) EXPECT_TRUE(std::string(f.name(i)) != "dangling" || (f[i].size == 0 && f[i].mode == 0));
   }
   // The pattern folds case; an empty pattern takes all; "\" separates.
-  filelist f(false);
-  ASSERT_TRUE(f.add("Sub/INNER") && f.add("Sub\\") && f.add("nodir/*"));
+  filelist f(recursive(false));
+  found fd;
+  ASSERT_TRUE(f.add("Sub/INNER") && f.add("Sub\\") && f.add("nodir/*", &fd));
   ASSERT_EQ(names(f), (std::vector<std::string>{"inner", "inner"}));
   EXPECT_EQ(std::string(f.dirpart(1)), "Sub");
+  EXPECT_EQ(std::make_tuple(fd.opened, fd.error, fd.matched), std::make_tuple(false, ENOENT, 0));
 }
 
-// A directory reached twice is walked once; stored names lose empty, "." and
-// ".." parts and never begin with "/".
+// A directory reached twice is walked once, breadth first, each listing in
+// byte order; stored names lose empty, "." and ".." parts and never begin
+// with "/"; a directory with nothing to archive is a member of its own.
 TEST_F(FileList, RecursionAndStoredNames) {
   put("d1/d2/b");
   put("top");
   put("...");
+  put("d1/zz");
+  ASSERT_EQ(mkdir("d1/d2/e", 0755), 0);
   ASSERT_EQ(symlink("..", "d1/d2/up"), 0);
-  filelist f(true);
-  ASSERT_TRUE(f.add("top") && f.add("./d1/../d1") && f.add("..") && f.add("./.") && f.add("..."));
+  filelist f(recursive());
+  EXPECT_EQ(members(f, {"top", "./d1/../d1", "..", "./.", "..."}), (std::vector<std::string>{"top", "...", "d1/d1/zz", "d1/d1/d2/b", "d1/d1/d2/e/"}));
+  EXPECT_EQ(names(f), (std::vector<std::string>{"top", "d1/d1/", "...", "d1/d1/d2/", "d1/d1/zz", "d1/d1/d2/b", "d1/d1/d2/e/"}));
   std::string p;
-  for (int32_t i = 0; i < f.count(); i++) EXPECT_TRUE(!f.path(i, p) || !(f[i].attr & 0x10) || !f.walk(p.c_str()) || f.add((p + "/*").c_str()));
-  EXPECT_EQ(names(f), (std::vector<std::string>{"top", "d1/d1/", "...", "d1/d1/d2/", "d1/d1/d2/b"}));
-  EXPECT_TRUE(f.path(4, p) && p == "./d1/../d1/d2/b") << p;
-  filelist abs(true);
+  EXPECT_TRUE(f.path(5, p) && p == "./d1/../d1/d2/b") << p;
+  filelist abs(recursive());
   EXPECT_TRUE(abs.add((dir + "/top").c_str()) && abs.storedname(0, p) && p == dir.substr(1) + "/top") << p;
   // The directory a pattern is matched in counts as walked too.
   put("loop/a/x");
   ASSERT_EQ(symlink("../..", "loop/a/home"), 0);
-  filelist l(true);
-  ASSERT_TRUE(l.add("loop"));
-  for (int32_t i = 0; i < l.count(); i++) EXPECT_TRUE(!l.path(i, p) || !(l[i].attr & 0x10) || !l.walk(p.c_str()) || l.add((p + "/*").c_str()));
-  EXPECT_EQ(names(l), (std::vector<std::string>{"loop/", "loop/a/", "loop/a/x"}));
+  filelist l(recursive());
+  EXPECT_EQ(members(l, {"loop"}), (std::vector<std::string>{"loop/a/x"}));
+}
+
+// Exclusions match the stored name or any component of it; an excluded
+// directory is not walked. Links as links; times clamped.
+TEST_F(FileList, ExclusionsLinksAndClampedTimes) {
+  for (auto p : {"src/a.c", "src/a.o", "src/.git/HEAD", ".git/config", "build/out/x", "keep/build.txt"}) put(p);
+  ASSERT_EQ(symlink("src/a.c", "ln"), 0);
+  ASSERT_EQ(symlink("nowhere", "gone"), 0);
+  ASSERT_EQ(chmod("src/a.c", 0751), 0);
+  selectoptions o = recursive();
+  o.excludes = {"*.o", ".git", "build/*"};
+  filelist f(o);
+  EXPECT_EQ(members(f, {"*"}), (std::vector<std::string>{"build/", "gone", "ln", "keep/build.txt", "src/a.c"}));
+  // build/out left out by "build/*": build holds nothing else, so it is an empty member.
+  o.symlinks = true;
+  o.clamptime = true;
+  o.latesttime = 86400 * 365 * 20;   // 1989-12-27
+  filelist g(o);
+  ASSERT_TRUE(g.add("ln") && g.add("gone") && g.add("src/a.c"));
+  EXPECT_EQ(std::make_tuple(g[0].kind, g[0].size, g[0].mode), std::make_tuple(entrykind::link, (int64_t)7, 0120777u));
+  EXPECT_EQ(std::make_tuple(g[1].kind, g[1].size), std::make_tuple(entrykind::link, (int64_t)7));
+  EXPECT_EQ(std::make_tuple(g[2].kind, g[2].mode), std::make_tuple(entrykind::file, 0100751u));
+  tm t{};
+  ASSERT_TRUE(localtime_r(&o.latesttime, &t));
+  for (int32_t i = 0; i < 3; i++) EXPECT_EQ(g[i].date, t.tm_mday + (t.tm_year - 80) * 512 + (t.tm_mon + 1) * 32) << i;
+}
+
+// One file named twice under one stored name is one member; two files under
+// one name stop the run, naming both.
+TEST_F(FileList, NameClashes) {
+  put("a/f", "1");
+  put("b/f", "2");
+  ASSERT_EQ(link("a/f", "c"), 0);
+  filelist f(recursive(false));
+  EXPECT_EQ(members(f, {"a/f", "./a/f", "a/F", "c", "a/../c"}), (std::vector<std::string>{"f", "c"}));
+  std::string error;
+  filelist g(recursive(false));
+  EXPECT_TRUE(members(g, {"a/f", "b/f"}, &error).empty());
+  EXPECT_EQ(error, "Error: a/f and b/f would both be stored as f\n");
 }
 
 TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
@@ -100,11 +160,11 @@ TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
                                                        {p260 + "/x", "Error: " + p260 + ": path too long\n"},
                                                        {"big", "Error: big is too large (2 GiB or more)\n"}};
   for (auto &[spec, message] : cases) {
-    filelist f(false);
+    filelist f(recursive(false));
     EXPECT_FALSE(f.add(spec.c_str()));
     EXPECT_EQ(f.error(), message);
   }
-  filelist f(false);
+  filelist f(recursive(false));
   EXPECT_TRUE(f.add("fits") && f.count() == 1 && f[0].size == toolarge - 1);
 }
 
@@ -121,7 +181,7 @@ TEST_F(FileList, ModificationTimes) {
     timespec ts[2] = {{mktime(&t), 0}, {mktime(&t), 0}};
     put("f");
     ASSERT_EQ(utimensat(AT_FDCWD, "f", ts, 0), 0);
-    filelist f(false);
+    filelist f(recursive(false));
     ASSERT_TRUE(f.add("f"));
     EXPECT_EQ(std::make_pair(f[0].date, f[0].time), std::make_pair(date, time)) << y;
   }

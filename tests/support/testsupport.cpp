@@ -30,17 +30,28 @@ std::string shq(const std::string &s) {
   return q + "'";
 }
 
+// Standard error goes to the output pipe too (mergestderr) or to a file
+// read when the child has ended.
 static runresult runargv(const std::string &dir, const std::vector<std::string> &argv, const std::string &in,
                          bool mergestderr) {
   int fds[2];
   if (pipe(fds) != 0) abort();
+  std::string errpath;
+  if (!mergestderr) {
+    const char *base = getenv("TMPDIR");
+    errpath = std::string(base && *base ? base : "/tmp") + "/vorpakstderr.XXXXXX";
+    int efd = mkstemp(errpath.data());
+    if (efd < 0) abort();
+    close(efd);
+  }
   pid_t pid = fork();
   if (pid == 0) {
     int fd = open(in.c_str(), O_RDONLY);
-    if (chdir(dir.c_str()) != 0 || fd < 0) _exit(126);
+    int errfd = mergestderr ? fds[1] : open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (chdir(dir.c_str()) != 0 || fd < 0 || errfd < 0) _exit(126);
     dup2(fd, 0);
     dup2(fds[1], 1);
-    if (mergestderr) dup2(fds[1], 2);
+    dup2(errfd, 2);
     std::vector<char *> args;
     for (auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
@@ -48,7 +59,12 @@ static runresult runargv(const std::string &dir, const std::vector<std::string> 
     _exit(127);
   }
   close(fds[1]);
-  return waitoutput(pid, fds[0]);
+  runresult r = waitoutput(pid, fds[0]);
+  if (!mergestderr) {
+    r.err = readfile(errpath);
+    unlink(errpath.c_str());
+  }
+  return r;
 }
 
 runresult waitoutput(int pid, int fd) {
@@ -59,7 +75,7 @@ runresult waitoutput(int pid, int fd) {
   close(fd);
   int st = 0;
   waitpid(pid, &st, 0);
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), out};
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), out, ""};
 }
 
 runresult runvorpak(const std::string &dir, const std::vector<std::string> &args, const std::string &in) {

@@ -10,6 +10,7 @@
 struct runresult {
   int status;        // exit status, or 128 + signal number
   std::string out;   // standard output (and standard error for runshell)
+  std::string err;   // standard error (runvorpak)
 };
 using namedata = std::vector<std::pair<std::string, std::string>>;
 
