@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
@@ -145,29 +146,12 @@ bool filelist::add(const char *spec, found *f) {
     return false;
   }
 
-  // A relative directory part is opened below the current directory; an
-  // absolute one as written.
-  DIR *d = opendir(dir[0] == '/' ? dir.c_str() : ("./" + dir).c_str());
-  if (!d) {
-    f->error = errno;
-    return true;
-  }
+  if (!list(dir, f)) return true;
   f->opened = true;
-  int dfd = dirfd(d);
-
-  // Under recursion the directory being listed counts as walked, so that a
-  // link inside it back to it (or to a directory above) is not entered again.
-  if (o_.recurse) {
-    struct stat st;
-    if (fstat(dfd, &st) == 0) walked_.insert({st.st_dev, st.st_ino});
-  }
-
-  // The matches in byte order of their names: the archive must not depend
-  // on the order in which a file system happens to list a directory.
+  const int dfd = listing_.fd;
   std::vector<std::string> names;
-  for (struct dirent *de; (de = readdir(d)) != nullptr;)
-    if (wildmatch(de->d_name, pattern)) names.push_back(de->d_name);
-  std::sort(names.begin(), names.end());
+  for (const std::string &n : listing_.names)
+    if (wildmatch(n.c_str(), pattern)) names.push_back(n);
   f->matched = (int32_t)names.size();
 
   bool ok = true;
@@ -234,8 +218,43 @@ bool filelist::add(const char *spec, found *f) {
     entries_.push_back(e);
     f->taken++;
   }
-  closedir(d);
   return ok;
+}
+
+bool filelist::list(const std::string &dir, found *f) {
+  if (listing_.fd >= 0 && listing_.dir == dir) return true;
+  listing_.close();
+  // A relative directory part is opened below the current directory; an
+  // absolute one as written.
+  DIR *d = opendir(dir[0] == '/' ? dir.c_str() : ("./" + dir).c_str());
+  if (!d) {
+    f->error = errno;
+    return false;
+  }
+  // Under recursion the directory being listed counts as walked, so that a
+  // link inside it back to it (or to a directory above) is not entered again.
+  struct stat st;
+  if (o_.recurse && fstat(dirfd(d), &st) == 0) walked_.insert({st.st_dev, st.st_ino});
+  // The names in byte order: the archive must not depend on the order in
+  // which a file system happens to list a directory.
+  for (struct dirent *de; (de = readdir(d)) != nullptr;) listing_.names.push_back(de->d_name);
+  std::sort(listing_.names.begin(), listing_.names.end());
+  listing_.fd = dup(dirfd(d));
+  closedir(d);
+  if (listing_.fd < 0) {
+    f->error = errno;
+    listing_.close();
+    return false;
+  }
+  listing_.dir = dir;
+  return true;
+}
+
+void filelist::listing::close() {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+  dir.clear();
+  names.clear();
 }
 
 bool filelist::expand(std::vector<std::string> &unlistable) {

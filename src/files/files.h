@@ -79,6 +79,9 @@ struct found {
 class filelist {
  public:
   explicit filelist(const selectoptions &o) : o_(o) {}
+  filelist(const filelist &) = delete;
+  filelist &operator=(const filelist &) = delete;
+  ~filelist() { listing_.close(); }
 
   // Appends, in byte order of their names, the entries of one directory
   // that match the last component of spec. A directory that cannot be
@@ -129,6 +132,18 @@ class filelist {
   struct fileidhash {
     size_t operator()(const fileid &f) const { return std::hash<uint64_t>()((uint64_t)f.ino * 31 + (uint64_t)f.dev); }
   };
+  // The names of the directory listed last, kept open: a list file names
+  // many files of one directory one by one, and each name must be matched
+  // against the whole directory (letters match without regard to case).
+  struct listing {
+    std::string dir;
+    int fd = -1;
+    std::vector<std::string> names;   // in byte order
+    void close();
+  };
+  // Lists dir into listing_ unless it is listed there already; false (with
+  // f->error) when it cannot be opened.
+  bool list(const std::string &dir, found *f);
   bool excluded(fileid id) const;
   bool excludedname(const char *dir, const char *name) const;
   bool pathtoolong(const char *dir, const char *name);
@@ -139,5 +154,6 @@ class filelist {
   std::vector<char> pool_;   // NUL-terminated strings one after the other
   std::vector<fileid> excluded_;
   std::unordered_set<fileid, fileidhash> walked_;   // directories walked under recursion
+  listing listing_;
   std::string error_;
 };

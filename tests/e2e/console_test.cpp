@@ -1,7 +1,4 @@
 // The console text: file lines, stored text, totals, -v, terminal progress.
-#include <pty.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "e2e.h"
@@ -56,22 +53,7 @@ TEST_F(ConsoleText, PassProgressOnATerminalOnly) {
   put("r.bin", randombytes(3000, 9));
   runresult plain = run({"-y", "save", "t.txt", "r.bin"});
   EXPECT_EQ(plain.out.find("pass"), std::string::npos);
-  auto onterminal = [&](std::vector<std::string> args) {
-    int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-      termios raw{};
-      cfmakeraw(&raw);   // line ends as written
-      tcsetattr(1, TCSANOW, &raw);
-      args.insert(args.begin(), VORPAK_BIN);
-      std::vector<char *> argv;
-      for (auto &a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      if (chdir(dir.c_str()) == 0) execv(VORPAK_BIN, argv.data());
-      _exit(127);
-    }
-    return waitoutput(pid, master).out;   // the master fails once the program has ended
-  };
+  auto onterminal = [&](const std::vector<std::string> &args) { return runonterminal(args).out; };
   for (const char *threads : {"-j1", "-j2"}) {
     std::string tty = onterminal({"-y", threads, "save", "t.txt", "r.bin"});
     for (const char *shown : {"pass 1", "pass 2", "pass 3"}) EXPECT_TRUE(tty.find(shown) != std::string::npos || threads[2] == '2') << shown;

@@ -1,5 +1,8 @@
 #include "e2e.h"
 
+#include <pty.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <filesystem>
@@ -16,6 +19,23 @@ runresult E2E::run(const std::vector<std::string> &args, const std::string &inpu
   runresult r = runvorpak(dir, args, in);
   std::filesystem::remove(in);
   return r;
+}
+
+runresult E2E::runonterminal(std::vector<std::string> args) {
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    termios raw{};
+    cfmakeraw(&raw);
+    tcsetattr(1, TCSANOW, &raw);
+    args.insert(args.begin(), VORPAK_BIN);
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (chdir(dir.c_str()) == 0) execv(VORPAK_BIN, argv.data());
+    _exit(127);
+  }
+  return waitoutput(pid, master);   // the master fails once the program has ended
 }
 
 void E2E::checkall(const std::string &zip, namedata want, bool inorder) {

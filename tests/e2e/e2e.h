@@ -17,6 +17,9 @@ class E2E : public ::testing::Test {
   // A file below dir, made with its parents.
   void put(const std::string &rel, const std::string &data);
   runresult run(const std::vector<std::string> &args, const std::string &input = "");
+  // The program in dir with a terminal (raw, so line ends are as written)
+  // for standard input, output and error; out holds all it printed.
+  runresult runonterminal(std::vector<std::string> args);
   // Every reader accepts dir/zip with exactly these entries (in order unless
   // inorder is false).
   void checkall(const std::string &zip, namedata entries, bool inorder = true);
