@@ -1,17 +1,16 @@
 #include "driver/entryloop.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "console/console.h"
 #include "driver/compressfile.h"

@@ -1,11 +1,12 @@
 // The files of a run: every file specification and list file of the command
 // line into the file list, the directories walked, and the entries to write,
 // with a warning for every name that selects nothing.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <new>
 
 #include "console/console.h"
 #include "driver/driver.h"

@@ -57,14 +57,9 @@ TEST_F(UnixTree, ModesDirectoriesAndLinksComeBack) {
     ASSERT_EQ(runshell(dir, "mkdir x y && unzip -qq save.zip -d x && bsdtar -xpf save.zip -C y").status, 0);
     const std::pair<std::string, uint32_t> modes[] = {{"t/build.sh", 0100755}, {"t/secret", 0100600}, {"t/ro.txt", 0100444},
                                                       {"t/empty", 040750}, {"t/Z.txt", 0100644}, {"t/ln", links ? 0120777 : 0100755}};
-    for (auto &[name, mode] : modes) {
-      EXPECT_EQ(modeof(path("x/" + name)), mode) << "unzip: " << name;
-      EXPECT_EQ(modeof(path("y/" + name)), mode) << "bsdtar: " << name;
-    }
-    if (links) {
-      EXPECT_EQ(std::filesystem::read_symlink(path("x/t/ln")), "build.sh");
-      EXPECT_EQ(std::filesystem::read_symlink(path("y/t/ln")), "build.sh");
-    }
+    for (auto &[name, mode] : modes)
+      EXPECT_EQ(std::make_pair(modeof(path("x/" + name)), modeof(path("y/" + name))), std::make_pair(mode, mode)) << name;
+    for (const char *x : {"x/t/ln", "y/t/ln"}) EXPECT_TRUE(!links || std::filesystem::read_symlink(path(x)) == "build.sh") << x;
     runresult py = runshell(dir, "python3 -c 'import zipfile\nfor i in zipfile.ZipFile(\"save.zip\").infolist(): "
                                  "print(i.filename, oct(i.external_attr >> 16), i.create_system)'");
     for (auto &[name, mode] : modes)
@@ -166,22 +161,18 @@ TEST_F(UnixTree, ArchiveToStandardOutput) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("tmp")), {}), 1);
 }
 
-// Files and directories that are there but cannot be read say why; the
-// directory's siblings are archived, the run fails.
-TEST_F(UnixTree, UnreadableSaysWhy) {
+// A directory that is there but cannot be listed says why; its siblings
+// are archived, the run fails.
+TEST_F(UnixTree, UnlistableDirectory) {
   if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no way to run without reading rights";
   put("d/a.txt", "alpha");
   put("d/locked/x", "x");
-  put("closed", "closed");
-  ASSERT_EQ(runshell(dir, "chmod 777 . d && chmod 000 closed d/locked").status, 0);
+  ASSERT_EQ(runshell(dir, "chmod 777 . d && chmod 000 d/locked").status, 0);
   // As an unprivileged user: root reads everything.
   std::string as = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  runresult r = runshell(dir, as + program() + " -s4 one closed; echo status $?");
-  EXPECT_EQ(r.out, "Creating ZIP: one.zip\n  Adding: closed       VOflating Error: closed could not be opened: Permission denied\nstatus 1\n");
-  r = runshell(dir, as + program() + " -q -r -s4 two d; echo status $?; " + as + program() + " -y -r -s4 two d >/dev/null");
-  EXPECT_EQ(r.out, "status 1\nWarning: d/locked: Permission denied, its files not archived\n");
+  runresult r = runshell(dir, as + program() + " -r -s4 two d >/dev/null; echo status $?");
+  EXPECT_EQ(r.out, "Warning: d/locked: Permission denied, its files not archived\nstatus 1\n");
   checkall("two.zip", {{"d/a.txt", "alpha"}});
-  EXPECT_EQ(listdir(), (std::vector<std::string>{"closed", "d", "two.zip"}));
 }
 
 }  // namespace
