@@ -95,6 +95,10 @@ std::vector<std::string> parseoptions(int argc, char **argv, runoptions &o, std:
         o.encode.strategy = v > 3 ? strategystored : (v <= 0 ? 0 : v);
         break;
       }
+      case 'u':
+        known = a[2] == 0;
+        if (known) o.update = true;
+        break;
       case 'v':
         o.verbose = true;
         break;

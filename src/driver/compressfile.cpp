@@ -27,9 +27,25 @@ encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, 
   return encs[0]->compress(in, size, out, o.encode, watcher);
 }
 
-codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const std::string &path, const fileentry &f,
-                   bytesink &out, fileline &line, const std::string &archivename) {
+codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const filetocode &file,
+                   const previousarchive *prev, bytesink &out, fileline &line, const std::string &archivename) {
   codedfile c;
+  const fileentry &f = file.f;
+  const std::string &path = file.path;
+  if (const zipinentry *e = prev ? prev->candidate(file.name, f.size) : nullptr) {
+    std::string error;
+    switch (prev->compare(*e, in, error)) {
+      case previousarchive::same:
+        c.result = codedfile::reused;
+        c.entry = e;
+        return c;
+      case previousarchive::damaged:
+        c.message = "Error: " + archivename + ": " + error + "\n";
+        return c;
+      case previousarchive::differs:
+        break;
+    }
+  }
   if (o.encode.strategy == strategystored) {
     c.result = codedfile::stored;
     return c;
@@ -73,30 +89,41 @@ codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inpu
 
 namespace {
 
-void store(bytesink &out, archivefile &archive, ziprecord &rec, inputfile &in, const std::string &path,
-           const fileentry &f, fileline &line) {
-  if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
+// The entry of a file whose bytes the previous archive holds: its data
+// copied, its line saying so.
+void reuse(bytesink &out, archivefile &archive, ziprecord &rec, const codedfile &c, const previousarchive *prev,
+           fileline &line) {
+  prev->copy(out, rec, *c.entry);
   checkwritten(archive);
-  line.stored();
+  line.reused(rec.compressed);
 }
 
 }  // namespace
 
 ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
-                       const std::string &path, const std::string &name, const fileentry &f) {
+                       const filetocode &file, const previousarchive *prev, codedfile::outcome *outcome) {
   bytesink &out = archive.sink();
-  ziprecord rec = filerecord(name, f.time, f.date, f.mode, o.records);
+  const fileentry &f = file.f;
+  ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
   fileline line(o.verbose, o.progress, f.size);
+  const int64_t headoff = out.tell();
   if (o.encode.strategy != strategystored) {
     setmethod(rec, methoddeflated);
     writelocalheader(out, rec);
   }
-  codedfile c = codefile(o, encs, in, path, f, out, line, archive.name());
+  codedfile c = codefile(o, encs, in, file, prev, out, line, archive.name());
   if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
-  if (c.result == codedfile::stored) {
-    // Over the longer attempt, if there was one.
-    if (o.encode.strategy != strategystored) out.seek(rec.headoff);
-    store(out, archive, rec, in, path, f, line);
+  *outcome = c.result;
+  if (c.result == codedfile::reused || c.result == codedfile::stored) {
+    // Over the local header or the longer attempt, if there was one.
+    out.seek(headoff);
+    if (c.result == codedfile::reused) {
+      reuse(out, archive, rec, c, prev, line);
+    } else {
+      if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", file.path.c_str());
+      checkwritten(archive);
+      line.stored();
+    }
     return rec;
   }
   rec.crc = c.crc;
@@ -109,13 +136,19 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
 }
 
 ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
-                     const std::string &path, const std::string &name, const fileentry &f, fileline &line) {
+                     const filetocode &file, const previousarchive *prev, fileline &line) {
   // The entry is written first, then the line that the passes showed: a
   // write that fails ends the line where one thread would have ended it.
   bytesink &out = archive.sink();
-  ziprecord rec = filerecord(name, f.time, f.date, f.mode, o.records);
+  const fileentry &f = file.f;
+  ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
+  if (c.result == codedfile::reused) {
+    myprintf("%s", line.release().c_str());
+    reuse(out, archive, rec, c, prev, line);
+    return rec;
+  }
   if (c.result == codedfile::stored) {
-    if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", path.c_str());
+    if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", file.path.c_str());
     checkwritten(archive);
     myprintf("%s", line.release().c_str());
     line.stored();

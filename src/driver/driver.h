@@ -33,6 +33,9 @@ struct runoptions {
   // entries coded again; -zs codes its stored entries too.
   bool rezip = false;
   bool rezipstored = false;
+  // -u: an existing archive is updated: files whose bytes it holds under
+  // their stored names are copied from it, not coded again.
+  bool update = false;
   // -x#: extra effort, # rounds of trials (0: none; -x alone: 3).
   int32_t effort = 0;
   // -b# or -n# was given: extra effort keeps the layout they ask for.

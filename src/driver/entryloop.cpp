@@ -53,8 +53,8 @@ std::string openinput(inputfile &in, const std::string &path) {
 
 }  // namespace
 
-int64_t serialloop(const runoptions &o, const filelist &files, const std::vector<member> &members, archivefile &archive,
-                   std::vector<ziprecord> &records, uint64_t seed) {
+loopcount serialloop(const runoptions &o, const filelist &files, const std::vector<member> &members,
+                     const previousarchive *prev, archivefile &archive, std::vector<ziprecord> &records, uint64_t seed) {
   // One encoder, or with extra effort one per thread for the trials.
   std::vector<std::unique_ptr<encoder>> owned;
   std::vector<encoder *> encs;
@@ -63,25 +63,27 @@ int64_t serialloop(const runoptions &o, const filelist &files, const std::vector
     encs.push_back(owned.back().get());
   }
   runoptions fo = o;
-  int64_t total = 0;
+  loopcount count;
   for (const member &m : members) {
     const fileentry &f = files[m.index];
     beginline(m.name);
     if (f.kind != entrykind::file) {
       records.push_back(writeplain(o, archive, m, f));
-      total += records.back().size;
+      count.input += records.back().size;
       myprintf("\n");
       continue;
     }
-    total += f.size;
+    count.input += f.size;
     fo.encode.randomseed = fileseed(seed, m.index);
     inputfile in;
     std::string failed = openinput(in, m.path);
     if (!failed.empty()) fatal("%s", failed.c_str());
-    records.push_back(compressfile(fo, encs, archive, in, m.path, m.name, f));
+    codedfile::outcome outcome;
+    records.push_back(compressfile(fo, encs, archive, in, {f, m.name, m.path}, prev, &outcome));
+    (outcome == codedfile::reused ? count.reused : count.coded)++;
     myprintf("\n");
   }
-  return total;
+  return count;
 }
 
 namespace {
@@ -114,8 +116,8 @@ struct filejob {
 
 }  // namespace
 
-int64_t parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members, archivefile &archive,
-                     std::vector<ziprecord> &records, uint64_t seed) {
+loopcount parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members,
+                       const previousarchive *prev, archivefile &archive, std::vector<ziprecord> &records, uint64_t seed) {
   std::mutex m;
   std::condition_variable wake;       // a worker may take a job, or the loop ends
   std::condition_variable finished;   // a job is done
@@ -143,7 +145,8 @@ int64_t parallelloop(const runoptions &o, const filelist &files, const std::vect
       fo.encode.randomseed = fileseed(seed, j->m->index);
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
       j->openfailed = openinput(j->in, j->m->path);
-      if (j->openfailed.empty()) j->result = codefile(fo, {enc.get()}, j->in, j->m->path, f, j->coded, *j->line, archive.name());
+      if (j->openfailed.empty())
+        j->result = codefile(fo, {enc.get()}, j->in, {f, j->m->name, j->m->path}, prev, j->coded, *j->line, archive.name());
       std::lock_guard<std::mutex> lock(m);
       j->done = true;
       finished.notify_all();
@@ -162,7 +165,8 @@ int64_t parallelloop(const runoptions &o, const filelist &files, const std::vect
   };
 
   std::deque<std::unique_ptr<filejob>> ahead;   // taken from the list, not yet written
-  int64_t aheadsize = 0, total = 0;
+  int64_t aheadsize = 0;
+  loopcount count;
   size_t next = 0;   // the next member to take
   std::unique_ptr<encoder> writerenc;
   for (;;) {
@@ -189,17 +193,19 @@ int64_t parallelloop(const runoptions &o, const filelist &files, const std::vect
     beginline(mb.name);
     if (f.kind != entrykind::file) {
       records.push_back(writeplain(o, archive, mb, f));
-      total += records.back().size;
+      count.input += records.back().size;
     } else if (j.large) {
-      total += f.size;
+      count.input += f.size;
       if (!writerenc) writerenc.reset(new encoder);
       runoptions fo = o;
       fo.encode.randomseed = fileseed(seed, mb.index);
       std::string failed = openinput(j.in, mb.path);
       if (!failed.empty()) stop(), fatal("%s", failed.c_str());
-      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, mb.path, mb.name, f));
+      codedfile::outcome outcome;
+      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, {f, mb.name, mb.path}, prev, &outcome));
+      (outcome == codedfile::reused ? count.reused : count.coded)++;
     } else {
-      total += f.size;
+      count.input += f.size;
       // The progress word is visible while the file is coded.
       fflush(stdout);
       int32_t shown = 0, pass = 0;
@@ -217,12 +223,13 @@ int64_t parallelloop(const runoptions &o, const filelist &files, const std::vect
         myprintf("%s", j.line->release().c_str());
         stop(), fatal("%s", j.result.message.c_str());
       }
-      records.push_back(writecoded(o, archive, j.result, j.coded, j.in, mb.path, mb.name, f, *j.line));
+      records.push_back(writecoded(o, archive, j.result, j.coded, j.in, {f, mb.name, mb.path}, prev, *j.line));
+      (j.result.result == codedfile::reused ? count.reused : count.coded)++;
       aheadsize -= f.size;
     }
     myprintf("\n");
     ahead.pop_front();
   }
   stop();
-  return total;
+  return count;
 }

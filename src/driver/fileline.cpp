@@ -108,6 +108,15 @@ void fileline::stored() {
   }
 }
 
+void fileline::reused(int64_t length) {
+  if (verbose_) {
+    say("    Reused: %s", figures(length, size_).c_str());
+    return;
+  }
+  for (int32_t k = 0; k < progresswordlen; k++) say("\b");
+  say("%-*s%s", (int)progresswordlen, "Reused", figures(length, size_).c_str());
+}
+
 void fileline::kept(int64_t length) {
   if (verbose_) return;
   std::string want = figures(length, size_);

@@ -40,6 +40,9 @@ class fileline : public encodewatcher {
   // The entry was stored: the stored text replaces the status and the
   // progress word.
   void stored();
+  // -u: the entry's data were copied from the archive being updated, length
+  // bytes: "Reused" and the figures replace the progress word.
+  void reused(int64_t length);
   // The entry kept is length bytes: a loop that ended by a cycle, the cap or
   // a re-created best pass may have printed no figures, or those of a
   // longer pass, so the line ends with the right ones.

@@ -1,9 +1,6 @@
 #include "driver/rezip.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,34 +14,12 @@
 #include "driver/compressfile.h"
 #include "driver/entryloop.h"
 #include "driver/fileline.h"
+#include "driver/mappedfile.h"
 #include "files/files.h"
 #include "zipin/zipin.h"
 #include "zipout/zipout.h"
 
 namespace {
-
-// A file mapped into memory for reading, unmapped when it goes.
-struct mappedfile {
-  const uint8_t *data = nullptr;
-  size_t size = 0;
-  struct stat st {};
-  bool open(const std::string &path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    size = ok ? (size_t)st.st_size : 0;
-    if (ok && size > 0) {
-      void *p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-      ok = p != MAP_FAILED;
-      data = ok ? (const uint8_t *)p : nullptr;
-    }
-    close(fd);
-    return ok;
-  }
-  ~mappedfile() {
-    if (data) munmap((void *)data, size);
-  }
-};
 
 // One entry of the archive being rewritten.
 struct entrywork {

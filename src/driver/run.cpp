@@ -21,6 +21,7 @@
 #include "driver/driver.h"
 #include "driver/entryloop.h"
 #include "driver/rezip.h"
+#include "driver/update.h"
 #include "files/files.h"
 #include "zipout/zipout.h"
 
@@ -67,7 +68,7 @@ void usage() {
 // --help: every option, one line each, as typed.
 void help() {
   static const char *const lines[] = {
-      "Usage: vorpak [options] archive[.zip] [@listfile | filespec ...]",
+      "Usage: vorpak [options] [-u] archive[.zip] [@listfile | filespec ...]",
       "       vorpak -z [options] archive ... [@listfile]",
       "Writes a ZIP archive whose files are as small as Deflate allows; with no",
       "filespec, every file of the current directory. Options may stand anywhere.",
@@ -86,6 +87,7 @@ void help() {
       "  -x#              extra effort: # rounds of trials (-x alone: 3); never larger, the same on every run",
       "  -z               make existing archives smaller in place (every name is an archive)",
       "  -zs              as -z, and code stored entries too",
+      "  -u               update: copy the entries of files the archive already holds, code the rest; entries not selected are dropped",
       "  -@               read file names from standard input, one per line",
       "  --exclude=PAT    leave out files and directories whose stored name or any part of it matches PAT",
       "  --symlinks       store symbolic links as links (default: archive what they point to)",
@@ -186,6 +188,7 @@ int vorpak(int argc, char **argv) {
     warn("Need a .ZIP filename!\n");
     return 1;
   }
+  if (o.update && (o.rezip || tostdout)) fatal("Error: -u updates an archive file in place, not with -z or to standard output\n");
   if (o.rezip) return rezip(o, names);
   std::string zipname = "-";
   if (tostdout) {
@@ -205,7 +208,14 @@ int vorpak(int argc, char **argv) {
   }
   if (members.size() > (size_t)zipmaxentries) fatal("Error: more than 65535 files for one archive\n");
 
-  if (!tostdout) overwriteprompt(o, zipname);
+  // -u: the archive there now is read first; one it refuses stays as it is.
+  std::unique_ptr<previousarchive> prev;
+  if (o.update && !tostdout && access(zipname.c_str(), F_OK) == 0) {
+    prev = std::make_unique<previousarchive>();
+    std::string why;
+    if (!prev->open(zipname, why)) fatal("Error: %s: %s\n", zipname.c_str(), why.c_str());
+  }
+  if (!tostdout && !o.update) overwriteprompt(o, zipname);
 
   archivefile archive;
   if (tostdout) {
@@ -218,24 +228,29 @@ int vorpak(int argc, char **argv) {
     fatal("Error: %s could not be opened\n", zipname.c_str());
   }
   fatalcleanup = abortarchive;
-  myprintf("Creating ZIP: %s\n", zipname.c_str());
+  myprintf("%s ZIP: %s\n", prev ? "Updating" : "Creating", zipname.c_str());
   uint64_t bt0 = o.verbose ? readtics() : 0;
 
   std::vector<ziprecord> records;
   const uint64_t seed = runseed();
   // Extra effort spends the threads on one file's trials.
-  int64_t total = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, members, archive, records, seed)
-                                : serialloop(o, files, members, archive, records, seed);
+  loopcount count = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, members, prev.get(), archive, records, seed)
+                                                   : serialloop(o, files, members, prev.get(), archive, records, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;
   if (!writecentraldirectory(archive.sink(), records)) fatal("Error: more than 65535 files for one archive\n");
   checkwritten(archive);
   int64_t size = archive.sink().tell();
-  if (!archive.finish()) fatal("Error: %s could not be written\n", zipname.c_str());
+  // An update that changes nothing leaves the archive as it was, its
+  // modification time too.
+  if (prev && archive.sameas(prev->bytes(), prev->size())) archive.abort();
+  else if (!archive.finish()) fatal("Error: %s could not be written\n", zipname.c_str());
   fatalcleanup = nullptr;
 
+  const int64_t total = count.input;
   int32_t pct = total ? (int32_t)(100 - (size * 100) / total) : 0;
   myprintf("      Total (including headers): %9lld/%9lld bytes (%2d%c)", (long long)size, (long long)total, pct, 37);
+  if (o.update) myprintf(", %d coded, %d reused", count.coded, count.reused);
   if (o.verbose) myprintf("\nTook %lld tics\n", (long long)(bt1 - bt0));
   myprintf("\n");
   return status;

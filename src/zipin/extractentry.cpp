@@ -1,6 +1,8 @@
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "zipin/layout.h"
 #include "zipin/zipin.h"
@@ -21,63 +23,96 @@ constexpr uint64_t deflatemaxratio = 1032;
 // entry.
 constexpr uint64_t deflateslack = 258;
 
-bool fail(std::vector<uint8_t> &out, std::string &error, std::string message) {
-  out.clear();
+bool fail(std::string &error, std::string message) {
   error = std::move(message);
   return false;
 }
 
-// Inflates the compressed bytes at in into out, which already has the
-// declared size; an empty string on success, else what is wrong. One call
-// with Z_FINISH and the whole output space: zlib stops where the stream
-// ends or where the space does, so the output can never exceed the size.
-std::string inflateinto(const uint8_t *in, uint32_t length, std::vector<uint8_t> &out) {
+// Pieces of an entry's uncompressed bytes are handed on in at most this many
+// bytes at a time.
+constexpr uInt piecebytes = 1 << 16;
+
+// Inflates the compressed bytes at in, handing the output to piece as it
+// comes; an empty string on success, else what is wrong. No more than size
+// bytes are ever handed on: a stream that would give more is refused at
+// that point.
+std::string inflatepieces(const uint8_t *in, uint32_t length, uint32_t size,
+                          const std::function<bool(const uint8_t *, size_t)> &piece, bool &stopped) {
   z_stream zs;
   memset(&zs, 0, sizeof zs);
   if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return "zlib could not start (out of memory)";
-  // zlib refuses a null output pointer even for no output at all.
-  uint8_t none = 0;
+  std::vector<uint8_t> buf(piecebytes);
   zs.next_in = const_cast<Bytef *>(in);
   zs.avail_in = length;
-  zs.next_out = out.empty() ? &none : out.data();
-  zs.avail_out = (uInt)out.size();
-  const int rc = inflate(&zs, Z_FINISH);
-  const uInt inleft = zs.avail_in, outleft = zs.avail_out;
+  uint64_t given = 0;
+  int rc;
+  do {
+    zs.next_out = buf.data();
+    zs.avail_out = piecebytes;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    const size_t n = piecebytes - zs.avail_out;
+    if (given + n > size) rc = Z_BUF_ERROR, given += n;
+    else if (n > 0 && !piece(buf.data(), n)) stopped = true;
+    else given += n;
+  } while (rc == Z_OK && !stopped && given <= size);
+  const uInt inleft = zs.avail_in;
   inflateEnd(&zs);
+  if (stopped) return "";
+  if (given > size) return "inflates to more bytes than its size says";
   if (rc == Z_STREAM_END) {
     if (inleft != 0) return "bytes behind the end of its Deflate data";
-    if (outleft != 0) return "inflates to fewer bytes than its size says";
+    if (given != size) return "inflates to fewer bytes than its size says";
     return "";
   }
   if (rc == Z_DATA_ERROR) return "invalid Deflate data";
   if (rc == Z_MEM_ERROR) return "out of memory while inflating";
-  if (outleft == 0 && inleft != 0) return "inflates to more bytes than its size says";
   return "its Deflate data end before the stream does";
 }
 
 }  // namespace
 
+bool readentry(const uint8_t *data, size_t size, const zipinentry &e,
+               const std::function<bool(const uint8_t *, size_t)> &piece, std::string &error) {
+  const std::string label = entrylabel(e) + ": ";
+  if (e.flags & flagencrypted) return fail(error, label + "encrypted");
+  if (e.method != methodstored && e.method != methoddeflated)
+    return fail(error, label + "compression method " + std::to_string(e.method) + " is not supported");
+  // The entry may not come from readarchive on this very buffer.
+  if (e.datoff < 0 || (uint64_t)e.datoff > size || e.compressed > size - (uint64_t)e.datoff)
+    return fail(error, label + "data lie outside the archive");
+  const uint8_t *in = data + e.datoff;
+  uLong crc = crc32(0, nullptr, 0);
+  bool stopped = false;
+  // Every piece joins the CRC before the caller sees it.
+  auto checked = [&](const uint8_t *p, size_t n) {
+    crc = crc32(crc, p, (uInt)n);
+    return piece(p, n);
+  };
+  if (e.method == methodstored) {
+    if (e.compressed != e.size) return fail(error, label + "stored, but its two sizes differ");
+    for (uint32_t at = 0; at < e.size && !stopped; at += piecebytes)
+      stopped = !checked(in + at, std::min<uint32_t>(piecebytes, e.size - at));
+  } else {
+    if (e.size > e.compressed * deflatemaxratio + deflateslack)
+      return fail(error, label + "its size is more than its compressed data could inflate to");
+    const std::string problem = inflatepieces(in, e.compressed, e.size, checked, stopped);
+    if (!problem.empty()) return fail(error, label + problem);
+  }
+  if (stopped) return fail(error, "");
+  if (crc != e.crc) return fail(error, label + "wrong CRC-32");
+  return true;
+}
+
 bool extractentry(const uint8_t *data, size_t size, const zipinentry &e, std::vector<uint8_t> &out,
                   std::string &error) {
   out.clear();
-  const std::string label = entrylabel(e) + ": ";
-  if (e.flags & flagencrypted) return fail(out, error, label + "encrypted");
-  if (e.method != methodstored && e.method != methoddeflated)
-    return fail(out, error, label + "compression method " + std::to_string(e.method) + " is not supported");
-  // The entry may not come from readarchive on this very buffer.
-  if (e.datoff < 0 || (uint64_t)e.datoff > size || e.compressed > size - (uint64_t)e.datoff)
-    return fail(out, error, label + "data lie outside the archive");
-  const uint8_t *in = data + e.datoff;
-  if (e.method == methodstored) {
-    if (e.compressed != e.size) return fail(out, error, label + "stored, but its two sizes differ");
-    out.assign(in, in + e.size);
-  } else {
-    if (e.size > e.compressed * deflatemaxratio + deflateslack)
-      return fail(out, error, label + "its size is more than its compressed data could inflate to");
-    out.resize(e.size);
-    const std::string problem = inflateinto(in, e.compressed, out);
-    if (!problem.empty()) return fail(out, error, label + problem);
-  }
-  if (crc32(0, out.data(), (uInt)out.size()) != e.crc) return fail(out, error, label + "wrong CRC-32");
-  return true;
+  bool ok = readentry(data, size, e, [&](const uint8_t *p, size_t n) {
+    // The declared size is checked against the data's length before the
+    // first piece, so reserving it cannot be a false size's allocation.
+    if (out.empty()) out.reserve(e.size);
+    out.insert(out.end(), p, p + n);
+    return true;
+  }, error);
+  if (!ok) out.clear();
+  return ok;
 }

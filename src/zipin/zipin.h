@@ -16,7 +16,8 @@
 // byte for byte.
 //
 // extractentry gives one accepted entry's uncompressed bytes, inflated with
-// zlib, checked against the entry's CRC-32 and both its sizes.
+// zlib, checked against the entry's CRC-32 and both its sizes; readentry
+// hands them on in pieces, so an entry of any size needs little memory.
 //
 // Nothing in an archive is trusted: every offset and length is checked
 // against the buffer before a byte is read there, no allocation exceeds an
@@ -27,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,13 @@ struct zipinarchive {
 // problem in plain words, for the caller to print after the archive's name.
 bool readarchive(const uint8_t *data, size_t size, zipinarchive &a, std::string &error);
 
+// Hands the uncompressed bytes of entry e of the archive at data to piece,
+// in pieces of at most 64 KiB, in order; piece returns false to stop early
+// (readentry then returns false with an empty error). False, with a message
+// in error, for the reasons extractentry gives; pieces already handed on
+// are then not to be used.
+bool readentry(const uint8_t *data, size_t size, const zipinentry &e,
+               const std::function<bool(const uint8_t *, size_t)> &piece, std::string &error);
 // Puts the uncompressed bytes of entry e of the archive at data into out:
 // method 0 copied, method 8 inflated. False, with a message in error, when
 // the entry is encrypted, uses another method, or its data do not give

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -180,6 +181,19 @@ bool archivefile::finish() {
   }
   sigprocmask(SIG_SETMASK, &oldmask, nullptr);
   return renamed;
+}
+
+bool archivefile::sameas(const uint8_t *data, size_t size) {
+  sink_->flush();
+  if (sink_->failed() || sink_->tell() != (int64_t)size) return false;
+  char buf[65536];
+  for (size_t at = 0; at < size;) {
+    ssize_t n = pread(fd_, buf, std::min(sizeof buf, size - at), (off_t)at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || memcmp(buf, data + at, (size_t)n) != 0) return false;
+    at += (size_t)n;
+  }
+  return true;
 }
 
 void archivefile::abort() {

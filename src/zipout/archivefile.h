@@ -41,6 +41,9 @@ class archivefile {
   // removes it). False on failure (the temporary file is then still there:
   // abort removes it).
   bool finish();
+  // The archive written so far (up to the sink's position) is exactly the
+  // size bytes at data.
+  bool sameas(const uint8_t *data, size_t size);
   // Closes and removes the temporary file, if any. Safe to call twice.
   void abort();
 
