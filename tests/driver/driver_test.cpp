@@ -22,9 +22,9 @@ parsed parse(std::vector<std::string> args) {
   std::string excludes;
   for (auto &x : o.select.excludes) excludes += "[" + x + "]";
   char buf[240];
-  snprintf(buf, sizeof buf, "r%d v%d q%d y%d s%d b%g n%d rn%d zl%d ns%d j%d x%d l%d z%d%d L%d D%d e%s", o.select.recurse, o.verbose, o.quiet,
+  snprintf(buf, sizeof buf, "r%d v%d q%d y%d s%d b%g n%d rn%d zl%d ns%d j%d x%d l%d z%d%d u%d L%d D%d e%s", o.select.recurse, o.verbose, o.quiet,
            o.overwriteyes, e.strategy, e.splitthreshold, e.blockcount, e.randomtables, e.onecodeforempty, e.neverstore,
-           o.threads, o.effort, o.layoutgiven, o.rezip, o.rezipstored, o.select.symlinks, o.records == recordstyle::msdos, excludes.c_str());
+           o.threads, o.effort, o.layoutgiven, o.rezip, o.rezipstored, o.update, o.select.symlinks, o.records == recordstyle::msdos, excludes.c_str());
   p.options = buf;
   return p;
 }
@@ -48,7 +48,7 @@ TEST(Options, EachOptionAndItsCorners) {
       {{"-n7", "-b512"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n0 rn0 zl0 ns0 j0 x0 l1")},
       {{"-b512", "-n7"}, with("b256 n0 rn0 zl0 ns0 j0 x0 l0", "b512 n7 rn0 zl0 ns0 j0 x0 l1")},
       // Long options as written; --exclude with "=" or the next argument.
-      {{"--symlinks", "--dos-attributes"}, with("L0 D0", "L1 D1")}, {{"--exclude=*.o", "--exclude", ".git"}, with(" e", " e[*.o][.git]")},
+      {{"--symlinks", "--dos-attributes", "-U"}, with("u0 L0 D0", "u1 L1 D1")}, {{"--exclude=*.o", "--exclude", ".git"}, with(" e", " e[*.o][.git]")},
       {{"--Symlinks", "--exclude="}, none}};
   for (auto &[args, want] : cases) EXPECT_EQ(parse(args).options, want) << testing::PrintToString(args);
   // Names in order: "-" alone is a name, "-@" marks the list on standard
@@ -58,10 +58,10 @@ TEST(Options, EachOptionAndItsCorners) {
       {{"-v", "-", "-@", "b"}, {"-", "-@", "b"}}, {{"--", "-v", "--"}, {"-v", "--"}}, {{"--exclude", "a", "b"}, {"b"}}};
   for (auto &[args, want] : names) EXPECT_EQ(parse(args).names, want) << testing::PrintToString(args);
   // Every option without an effect is named; "-x" before a pattern stops the run.
-  parsed p = parse({"-u", "-K", "-yes", "-zl12", "-@x", "--fast", "-v", "-x3", "--help", "--exclude"});
+  parsed p = parse({"-f", "-K", "-yes", "-zl12", "-@x", "--fast", "-v", "-x3", "--help", "--exclude"});
   std::string all;
   for (auto &w : p.warnings) all += w;
-  EXPECT_EQ(all, "Warning: option -u not known, ignored\nWarning: option -K not known, ignored\nWarning: option -yes not known, ignored\n"
+  EXPECT_EQ(all, "Warning: option -f not known, ignored\nWarning: option -K not known, ignored\nWarning: option -yes not known, ignored\n"
                  "Warning: option -zl12 not known, ignored\nWarning: option -@x not known, ignored\n"
                  "Warning: option --fast not known, ignored\nWarning: --exclude needs a pattern, ignored\n");
   for (auto args : {std::vector<std::string>{"save", "-x", "a.o"}, {"save", "-x3", "*.o"}, {"-x", "-r", "*.o"}, {"save", "-x", "*.o"}})
