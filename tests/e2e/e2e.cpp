@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <filesystem>
-#include <map>
 
 void E2E::put(const std::string &rel, const std::string &data) {
   std::filesystem::create_directories(std::filesystem::path(path(rel)).parent_path());
@@ -38,14 +37,8 @@ runresult E2E::runonterminal(std::vector<std::string> args) {
   return waitoutput(pid, master);   // the master fails once the program has ended
 }
 
-void E2E::checkall(const std::string &zip, namedata want, bool inorder) {
+void E2E::checkall(const std::string &zip, const namedata &want) {
   ASSERT_TRUE(fileexists(path(zip))) << zip << " was not written";
-  if (!inorder) {
-    // The archive's order, which follows the directory listing.
-    std::map<std::string, std::string> byname(want.begin(), want.end());
-    want.clear();
-    for (auto &e : entries(zip)) want.push_back({e.name, byname[e.name]});
-  }
   EXPECT_EQ(checkreaders(path(zip), want), "") << zip;
 }
 

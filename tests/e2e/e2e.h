@@ -20,9 +20,8 @@ class E2E : public ::testing::Test {
   // The program in dir with a terminal (raw, so line ends are as written)
   // for standard input, output and error; out holds all it printed.
   runresult runonterminal(std::vector<std::string> args);
-  // Every reader accepts dir/zip with exactly these entries (in order unless
-  // inorder is false).
-  void checkall(const std::string &zip, namedata entries, bool inorder = true);
+  // Every reader accepts dir/zip with exactly these entries, in this order.
+  void checkall(const std::string &zip, const namedata &entries);
   std::vector<zipentry> entries(const std::string &zip);
   std::vector<std::string> listdir();   // every name in dir, sorted
 };

@@ -63,7 +63,7 @@ TEST_P(Interop, EveryReaderAndEveryRecord) {
   args.insert(args.end(), s.args.begin(), s.args.end());
   runresult r = run(args);
   ASSERT_EQ(r.status, 0) << r.out;
-  checkall("save.zip", s.files, false);
+  checkall("save.zip", s.files);
   std::vector<zipentry> es = entries("save.zip");
   std::vector<std::string> v = rendered(r.out);
   ASSERT_EQ(v.size(), es.size() + 3) << r.out;

@@ -96,8 +96,6 @@ TEST_F(UnixTree, SameTreeSameBytes) {
   EXPECT_TRUE(readfile(path("disk.zip")) == readfile(path("other.zip")));
   checkall("disk.zip", {{"t/Z.txt", "Zebra"}, {"t/build.sh", "#!/bin/sh\necho built\n"}, {"t/empty/", ""}, {"t/ro.txt", "read only"},
                         {"t/secret", "key"}, {"t/src/main.c", "int main(void) { return 0; }\n"}, {"t/b/c/deep.txt", "deep"}});
-  for (auto &e : entries("disk.zip"))   // 2017-07-14 02:40:00 UTC
-    EXPECT_EQ(std::make_pair((int)e.date, (int)e.time), std::make_pair(14 + 37 * 512 + 7 * 32, 2 * 2048 + 40 * 32)) << e.name;
   // 2001-09-09 01:46:40 UTC: every time after it is stored as it; earlier ones stay.
   ASSERT_EQ(runshell(dir, "touch -d @900000000 t/Z.txt && SOURCE_DATE_EPOCH=1000000000 TZ=UTC " + program() + " -q -r -s3 clamped t").status, 0);
   for (auto &e : entries("clamped.zip"))

@@ -21,22 +21,14 @@ std::pair<long, long> mtime(const std::string &p) {
 // s with its last four bytes changed so that its CRC-32 is crc: the table
 // steps run back from the wanted register to choose each byte's table row.
 std::string forgecrc(std::string s, uint32_t crc) {
-  uint32_t table[256];
+  uint32_t table[256], want = ~crc, rows[4], state = ~(uint32_t)crc32(0, (const Bytef *)s.data(), (uInt)s.size() - 4);
   for (uint32_t i = 0; i < 256; i++) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >> 1) : c >> 1;
-    table[i] = c;
+    table[i] = i;
+    for (int k = 0; k < 8; k++) table[i] = table[i] & 1 ? 0xedb88320 ^ (table[i] >> 1) : table[i] >> 1;
   }
-  uint32_t want = ~crc, rows[4], state = ~(uint32_t)crc32(0, (const Bytef *)s.data(), (uInt)s.size() - 4);
-  for (int k = 3; k >= 0; k--) {
-    rows[k] = 0;
-    while (table[rows[k]] >> 24 != want >> 24) rows[k]++;
-    want = (want ^ table[rows[k]]) << 8;
-  }
-  for (int k = 0; k < 4; k++) {
-    s[s.size() - 4 + k] = (char)((state ^ rows[k]) & 0xff);
-    state = (state >> 8) ^ table[rows[k]];
-  }
+  for (int k = 3; k >= 0; want = (want ^ table[rows[k]]) << 8, k--)
+    for (rows[k] = 0; table[rows[k]] >> 24 != want >> 24;) rows[k]++;
+  for (int k = 0; k < 4; state = (state >> 8) ^ table[rows[k]], k++) s[s.size() - 4 + k] = (char)((state ^ rows[k]) & 0xff);
   return s;
 }
 
