@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// The encoder's positions are 32-bit: it codes inputs below this length.
+constexpr int64_t encodermaxlength = (int64_t)1 << 31;
+
 struct encodeoptions {
   int32_t strategy = 0;            // 0 Xtreme, 1 Intense, 2 Longest Match, 3 Huffman Only
   double splitthreshold = 256.0;   // bytes a cut must save; 0 or less: one block per file

@@ -5,14 +5,10 @@
 #include "console/console.h"
 #include "deflate/effort.h"
 
-std::string writeerror(const std::string &archivename, int error) {
-  if (error == bytesink::toolarge)
-    return "Error: " + archivename + " would reach 2 GiB, more than a ZIP archive without extensions can hold\n";
-  return "Error: " + archivename + " could not be written\n";
-}
+std::string writeerror(const std::string &archivename) { return "Error: " + archivename + " could not be written\n"; }
 
 void checkwritten(archivefile &archive) {
-  if (archive.sink().failed()) fatal("%s", writeerror(archive.name(), archive.sink().error()).c_str());
+  if (archive.sink().failed()) fatal("%s", writeerror(archive.name()).c_str());
 }
 
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
@@ -70,7 +66,7 @@ codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inpu
       c.message = "Error: " + path + " could not be read\n";
       break;
     case encoderesult::writefailed:
-      c.message = writeerror(archivename, out.error());
+      c.message = writeerror(archivename);
       break;
     case encoderesult::nomemory:
       c.message = "malloc failed\n";
@@ -105,6 +101,7 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
   bytesink &out = archive.sink();
   const fileentry &f = file.f;
   ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
+  rec.localzip64 = (uint64_t)f.size >= zip64localfrom;
   fileline line(o.verbose, o.progress, f.size);
   const int64_t headoff = out.tell();
   if (o.encode.strategy != strategystored) {
@@ -127,9 +124,9 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
     return rec;
   }
   rec.crc = c.crc;
-  rec.compressed = (uint32_t)c.length;
-  rec.size = (uint32_t)f.size;
-  patchlocalheader(out, rec);
+  rec.compressed = (uint64_t)c.length;
+  rec.size = (uint64_t)f.size;
+  if (!patchlocalheader(out, rec)) fatal("Error: %s: coded past 4 GiB, with no room for that size in its local header\n", file.path.c_str());
   checkwritten(archive);
   line.kept(c.length);
   return rec;
@@ -157,8 +154,9 @@ ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile 
   // The sizes are known: the local header is complete at once.
   setmethod(rec, methoddeflated);
   rec.crc = c.crc;
-  rec.compressed = (uint32_t)c.length;
-  rec.size = (uint32_t)f.size;
+  rec.compressed = (uint64_t)c.length;
+  rec.size = (uint64_t)f.size;
+  rec.localzip64 = rec.size >= zip64localfrom || rec.compressed >= zip64limit;
   writelocalheader(out, rec);
   out.write(coded.bytes(), (size_t)c.length);
   out.flush();

@@ -59,4 +59,4 @@ ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile 
 // Ends the run with the archive's error when its sink has failed.
 void checkwritten(archivefile &archive);
 // The message for a sink that failed while writing the archive.
-std::string writeerror(const std::string &archivename, int error);
+std::string writeerror(const std::string &archivename);

@@ -35,7 +35,7 @@ void erasepass(int32_t shown) {
 std::string figures(int64_t compressed, int64_t original) {
   int32_t p = original ? (int32_t)(100 - (compressed * 100) / original) : 0;
   char buf[64];
-  snprintf(buf, sizeof buf, "%9d/%9d bytes (%2d%c)", (int32_t)compressed, (int32_t)original, p, 37);
+  snprintf(buf, sizeof buf, "%9lld/%9lld bytes (%2d%c)", (long long)compressed, (long long)original, p, 37);
   return buf;
 }
 
@@ -76,7 +76,7 @@ void fileline::passends(int64_t length, int64_t predictedsaving, bool finalpass)
   eraseprogress();
   status_.clear();
   if (verbose_) {
-    say("    Fileleng: %7d bytes", (int32_t)length);
+    say("    Fileleng: %7lld bytes", (long long)length);
     if (predictedsaving > 0 && !finalpass) {
       // Bits shown as bytes with three decimals (thousandths in steps of 125).
       int64_t g = predictedsaving;
@@ -97,9 +97,9 @@ void fileline::trialends(int32_t trial, int64_t length, int32_t won, int32_t blo
 
 void fileline::stored() {
   char text[64];
-  snprintf(text, sizeof text, "Stored :( %9d/%9d bytes ( 0%c)  ", (int32_t)size_, (int32_t)size_, 37);
+  snprintf(text, sizeof text, "Stored :( %9lld/%9lld bytes ( 0%c)  ", (long long)size_, (long long)size_, 37);
   if (verbose_) {
-    say("\n    Stored :(%8d bytes (0%c) ", (int32_t)size_, 37);
+    say("\n    Stored :(%8lld bytes (0%c) ", (long long)size_, 37);
   } else {
     // Back up over the status and the progress word, to just behind the
     // name, and print the stored text there.

@@ -94,7 +94,9 @@ ziprecord recordof(const zipinentry &e) {
   r.madeby = e.madeby, r.needed = e.needed, r.flags = e.flags, r.method = e.method;
   r.time = e.time, r.date = e.date, r.crc = e.crc, r.compressed = e.compressed, r.size = e.size;
   r.internalattr = e.internalattr, r.externalattr = e.externalattr;
-  r.localextra = e.localextra, r.centralextra = e.centralextra, r.comment = e.comment;
+  // The ZIP64 fields are the writer's to make, for the sizes and offset
+  // the entry has where it is written now.
+  r.localextra = withoutzip64(e.localextra), r.centralextra = withoutzip64(e.centralextra), r.comment = e.comment;
   return r;
 }
 
@@ -110,6 +112,7 @@ bool rezipone(const runoptions &o, const std::string &path) {
   for (size_t k = 0; k < a.entries.size(); k++) {
     const zipinentry &e = a.entries[k];
     work[k].recode = o.encode.strategy != strategystored && !isdirectory(e) && !(e.flags & 1) &&
+                     e.size < (uint64_t)encodermaxlength &&
                      (e.method == methoddeflated || (e.method == methodstored && o.rezipstored && e.size > 0));
   }
   archivefile out;
@@ -126,9 +129,9 @@ bool rezipone(const runoptions &o, const std::string &path) {
       myprintf("%s", w.detail.c_str());
       if (w.smaller) {
         int32_t p = e.compressed ? (int32_t)(100 - w.length * 100 / e.compressed) : 0;
-        myprintf("  Entry: %-12s %9u -> %9lld bytes (%2d%c)\n", e.name.c_str(), e.compressed, (long long)w.length, p, 37);
+        myprintf("  Entry: %-12s %9llu -> %9lld bytes (%2d%c)\n", e.name.c_str(), (unsigned long long)e.compressed, (long long)w.length, p, 37);
       } else {
-        myprintf("  Entry: %-12s %9u bytes, %s\n", e.name.c_str(), e.compressed, w.recode ? "kept" : "copied");
+        myprintf("  Entry: %-12s %9llu bytes, %s\n", e.name.c_str(), (unsigned long long)e.compressed, w.recode ? "kept" : "copied");
       }
     }
   }
@@ -149,14 +152,15 @@ bool rezipone(const runoptions &o, const std::string &path) {
     r.method = methoddeflated;
     r.flags = (uint16_t)((e.flags & ~(zipflagmax | 0x0004 | zipflagdescriptor)) | zipflagmax);
     if (r.needed < zipversion) r.needed = zipversion;
-    r.compressed = (uint32_t)work[k].length;
+    r.compressed = (uint64_t)work[k].length;
+    r.localzip64 = r.size >= zip64localfrom;
     writelocalheader(sink, r);
     sink.write(work[k].coded.bytes(), (size_t)work[k].length);
   }
   writecentraldirectory(sink, records, a.comment);
   sink.flush();
   const int64_t before = (int64_t)f.size, after = sink.tell();
-  if (sink.failed()) return warn("%s", writeerror(path, sink.error()).c_str()), false;
+  if (sink.failed()) return warn("%s", writeerror(path).c_str()), false;
   if (after >= before) {
     myprintf("      Total: %9lld bytes, unchanged\n", (long long)before);
     return true;   // the temporary file goes with out

@@ -206,7 +206,10 @@ int vorpak(int argc, char **argv) {
     warn("No files found\n");
     return 1;
   }
-  if (members.size() > (size_t)zipmaxentries) fatal("Error: more than 65535 files for one archive\n");
+  // Every limit is met before any file is coded.
+  for (const member &m : members)
+    if (o.encode.strategy != strategystored && files[m.index].size >= encodermaxlength)
+      fatal("Error: %s is too large (2 GiB or more)\n", m.path.c_str());
 
   // -u: the archive there now is read first; one it refuses stays as it is.
   std::unique_ptr<previousarchive> prev;
@@ -238,7 +241,7 @@ int vorpak(int argc, char **argv) {
                                                    : serialloop(o, files, members, prev.get(), archive, records, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;
-  if (!writecentraldirectory(archive.sink(), records)) fatal("Error: more than 65535 files for one archive\n");
+  writecentraldirectory(archive.sink(), records);
   checkwritten(archive);
   int64_t size = archive.sink().tell();
   // An update that changes nothing leaves the archive as it was, its

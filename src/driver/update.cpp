@@ -20,7 +20,7 @@ const zipinentry *previousarchive::candidate(const std::string &name, int64_t si
   const zipinentry &e = archive_.entries[at->second];
   // Encrypted entries and other methods cannot be compared; a directory's
   // name ends in "/", which no file's does.
-  if (e.size != size || (e.flags & 1) || (e.method != methodstored && e.method != methoddeflated)) return nullptr;
+  if (e.size != (uint64_t)size || (e.flags & 1) || (e.method != methodstored && e.method != methoddeflated)) return nullptr;
   return &e;
 }
 
@@ -46,6 +46,7 @@ void previousarchive::copy(bytesink &out, ziprecord &r, const zipinentry &e) con
   r.crc = e.crc;
   r.compressed = e.compressed;
   r.size = e.size;
+  r.localzip64 = r.size >= zip64localfrom || r.compressed >= zip64limit;
   writelocalheader(out, r);
   out.write(file_.data + e.datoff, e.compressed);
 }

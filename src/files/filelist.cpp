@@ -205,11 +205,6 @@ bool filelist::add(const char *spec, found *f) {
       ok = pathtoolong(dir.c_str(), name);
       break;
     }
-    if (e.size >= toolarge) {
-      error_ = "Error: " + joinpath(dir.c_str(), name) + " is too large (2 GiB or more)\n";
-      ok = false;
-      break;
-    }
 
     e.dirpart = dirpart;
     e.name = (int32_t)pool_.size();

@@ -28,8 +28,6 @@ bool wildmatch(const char *name, const char *pattern);
 bool haswildcard(const char *spec);
 
 constexpr int32_t maxpathleng = 259;   // longest path or stored name, without its NUL
-// Sizes from here on do not fit the 32-bit size fields of the archive.
-constexpr int64_t toolarge = (int64_t)1 << 31;
 
 // What the selection takes and how it describes it.
 struct selectoptions {
@@ -48,7 +46,7 @@ enum class entrykind : uint8_t { file, directory, link };
 struct fileentry {
   int32_t dirpart;   // pool offset of the directory part (may be empty), shared by one add
   int32_t name;      // pool offset of the entry's own name
-  int64_t size;      // bytes when listed (below 2 GiB); a link's target length; 0 for a directory
+  int64_t size;      // bytes when listed; a link's target length; 0 for a directory
   uint32_t mode;     // the file's type and permission bits; 0 when its status could not be read
   uint16_t time;     // modification time, MS-DOS form
   uint16_t date;     // modification date, MS-DOS form
@@ -87,8 +85,7 @@ class filelist {
   // that match the last component of spec. A directory that cannot be
   // opened adds nothing. FIFOs, sockets and devices are never taken
   // (opening a FIFO would hang the run), nor an excluded file. False (with
-  // error() set) for a file of 2 GiB or more, or a path longer than
-  // maxpathleng.
+  // error() set) for a path longer than maxpathleng.
   bool add(const char *spec, found *f = nullptr);
   // Recursion: lists every directory entry's contents behind everything
   // listed so far (so the archive holds a directory's files before those of

@@ -34,7 +34,6 @@ void bytesink::fail(int error) {
 // interrupted and simply goes on; any other failure (a full disk, a file
 // size limit, an I/O error) is remembered and the bytes are dropped.
 void bytesink::flush() {
-  if (pos_ > maxpos_) fail(toolarge);
   if (fd_ == inmemory) return;
   assert(flushed_ <= pos_ && pos_ - flushed_ <= mask_ + 1);
   int64_t at = fd_ == nowhere ? pos_ : flushed_;
@@ -57,7 +56,6 @@ void bytesink::makeroom() {
     flush();
     return;
   }
-  if (pos_ > maxpos_) fail(toolarge);
   // Grows to hold pos_. A failed sink stops growing: it wraps round the
   // buffer it has (a power of two), dropping bytes but counting positions.
   if (error_) {

@@ -36,12 +36,8 @@ class bytesink {
   // Hands the pending bytes to the file. Nothing to do in memory.
   void flush();
 
-  // Positions past maxpos make the sink fail as too large: an archive with
-  // 32-bit offsets must stay below them.
-  void setmaxpos(int64_t maxpos) { maxpos_ = maxpos; }
-  // The first failure: errno of a write that failed, or toolarge; 0 while
-  // all is well. After a failure the sink accepts and drops every byte.
-  static constexpr int toolarge = -1;
+  // The first failure: errno of a write that failed; 0 while all is well.
+  // After a failure the sink accepts and drops every byte.
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
 
@@ -63,6 +59,5 @@ class bytesink {
   static constexpr int inmemory = -1, nowhere = -2;
   int fd_;               // or inmemory, or nowhere
   int error_ = 0;
-  int64_t maxpos_ = INT64_MAX;
   std::vector<uint8_t> memory_;   // the ring of a file sink, or all bytes in memory
 };

@@ -36,17 +36,21 @@ constexpr uInt piecebytes = 1 << 16;
 // comes; an empty string on success, else what is wrong. No more than size
 // bytes are ever handed on: a stream that would give more is refused at
 // that point.
-std::string inflatepieces(const uint8_t *in, uint32_t length, uint32_t size,
+std::string inflatepieces(const uint8_t *in, uint64_t length, uint64_t size,
                           const std::function<bool(const uint8_t *, size_t)> &piece, bool &stopped) {
   z_stream zs;
   memset(&zs, 0, sizeof zs);
   if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return "zlib could not start (out of memory)";
   std::vector<uint8_t> buf(piecebytes);
   zs.next_in = const_cast<Bytef *>(in);
-  zs.avail_in = length;
-  uint64_t given = 0;
+  uint64_t given = 0, fed = 0;
   int rc;
   do {
+    // zlib counts its input in 32 bits: a larger entry is fed in parts.
+    if (zs.avail_in == 0 && fed < length) {
+      zs.avail_in = (uInt)std::min<uint64_t>(length - fed, 1u << 30);
+      fed += zs.avail_in;
+    }
     zs.next_out = buf.data();
     zs.avail_out = piecebytes;
     rc = inflate(&zs, Z_NO_FLUSH);
@@ -55,7 +59,7 @@ std::string inflatepieces(const uint8_t *in, uint32_t length, uint32_t size,
     else if (n > 0 && !piece(buf.data(), n)) stopped = true;
     else given += n;
   } while (rc == Z_OK && !stopped && given <= size);
-  const uInt inleft = zs.avail_in;
+  const uint64_t inleft = zs.avail_in + (length - fed);
   inflateEnd(&zs);
   if (stopped) return "";
   if (given > size) return "inflates to more bytes than its size says";
@@ -90,8 +94,8 @@ bool readentry(const uint8_t *data, size_t size, const zipinentry &e,
   };
   if (e.method == methodstored) {
     if (e.compressed != e.size) return fail(error, label + "stored, but its two sizes differ");
-    for (uint32_t at = 0; at < e.size && !stopped; at += piecebytes)
-      stopped = !checked(in + at, std::min<uint32_t>(piecebytes, e.size - at));
+    for (uint64_t at = 0; at < e.size && !stopped; at += piecebytes)
+      stopped = !checked(in + at, (size_t)std::min<uint64_t>(piecebytes, e.size - at));
   } else {
     if (e.size > e.compressed * deflatemaxratio + deflateslack)
       return fail(error, label + "its size is more than its compressed data could inflate to");

@@ -24,11 +24,14 @@ constexpr int64_t endsize = 22;
 // The end record's comment length has 16 bits, so the record starts within
 // this many bytes of the end of the file.
 constexpr int64_t maxcomment = 65535;
-// The ZIP64 end locator sits right in front of the end record.
+// The ZIP64 end locator sits right in front of the end record, the ZIP64 end
+// record (without an extensible data sector) in front of the locator.
 constexpr int64_t zip64locatorsize = 20;
+constexpr int64_t zip64endsize = 56;
 // A data descriptor holds CRC-32, compressed and uncompressed size; the
 // signature in front of it is optional.
 constexpr int64_t descriptorsize = 12;
+constexpr int64_t descriptor64size = 20;   // behind a local header with a ZIP64 field
 constexpr int64_t descriptorsigsize = 4;
 
 // Values that mean "the real one is in a ZIP64 record".
@@ -46,6 +49,7 @@ constexpr uint16_t flagdescriptor = 0x0008;
 // already checked against the buffer's size.
 inline uint16_t le16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 inline uint32_t le32(const uint8_t *p) { return (uint32_t)le16(p) | (uint32_t)le16(p + 2) << 16; }
+inline uint64_t le64(const uint8_t *p) { return (uint64_t)le32(p) | (uint64_t)le32(p + 4) << 32; }
 
 // The entry as a message names it: 'entry "NAME"', the name fit for a
 // terminal (control bytes become '?', a very long name is cut).

@@ -7,11 +7,14 @@
 // local header, data and data descriptor against its central header. It
 // accepts only an archive whose every byte is accounted for: the entries lie
 // back to back from offset 0 up to the central directory, which runs exactly
-// to the end record, whose comment runs exactly to the end of the file.
-// Anything else - ZIP64, split archives, a self-extractor stub or signature
-// block in front, gaps, overlaps, headers that disagree - is refused with a
-// short message, because a rewrite could not keep such bytes where whoever
-// put them there expects them. Entries that are encrypted or use a method
+// to the end record (or to the ZIP64 end record and its locator in front of
+// it), whose comment runs exactly to the end of the file. ZIP64 sizes,
+// offsets and counts are read wherever a 32-bit or 16-bit field holds its
+// placeholder. Anything else - split archives, a self-extractor stub or
+// signature block in front, gaps, overlaps, headers that disagree, data in
+// the ZIP64 end record's extensible sector - is refused with a short
+// message, because a rewrite could not keep such bytes where whoever put
+// them there expects them. Entries that are encrypted or use a method
 // other than stored (0) and Deflate (8) are accepted: the caller copies them
 // byte for byte.
 //
@@ -39,8 +42,8 @@ struct zipinentry {
   uint16_t madeby = 0, needed = 0, flags = 0, method = 0;
   uint16_t time = 0, date = 0;   // MS-DOS form
   uint32_t crc = 0;
-  uint32_t compressed = 0;   // bytes of data in the archive
-  uint32_t size = 0;         // uncompressed size
+  uint64_t compressed = 0;   // bytes of data in the archive
+  uint64_t size = 0;         // uncompressed size
   uint16_t internalattr = 0;
   uint32_t externalattr = 0;
   std::string centralextra, comment;
@@ -51,6 +54,7 @@ struct zipinentry {
   int64_t endoff = 0;        // end of the entry: behind the data and the data descriptor, if any
   bool descriptor = false;   // flag bit 3: a data descriptor follows the data
   bool descriptorsig = false;   // that descriptor starts with its optional signature
+  bool localzip64 = false;      // the local header holds a ZIP64 field (a descriptor then has 8-byte sizes)
 };
 
 struct zipinarchive {

@@ -128,7 +128,6 @@ bool archivefile::createtemporary(const std::string &dir) {
   tmpname_ = tmp;
   fd_ = fd;
   sink_ = std::make_unique<bytesink>(fd);
-  sink_->setmaxpos(archivemaxpos);
   memcpy(livename, tmp.c_str(), tmp.size() + 1);
   live = 1;
   installhandlers();

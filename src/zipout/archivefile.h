@@ -13,11 +13,6 @@
 
 #include "stream/bytesink.h"
 
-// Positions are kept below this: ZIP records hold 32-bit offsets read as
-// signed by many readers, and a flush comes at least once per ring of
-// output, which leaves room for one more ring and the records behind it.
-constexpr int64_t archivemaxpos = 0x7fffffff - 2 * (1 << 20);
-
 class archivefile {
  public:
   archivefile() = default;

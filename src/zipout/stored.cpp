@@ -10,6 +10,8 @@ constexpr int32_t storepiece = 65536;
 
 bool storeentry(bytesink &out, ziprecord &r, bytesource &in, int64_t length) {
   setmethod(r, methodstored);
+  r.size = (uint64_t)length;
+  r.localzip64 = r.size >= zip64localfrom;
   writelocalheader(out, r);
   if (!in.rewind()) return false;
   std::vector<uint8_t> buf(storepiece);
@@ -23,8 +25,6 @@ bool storeentry(bytesink &out, ziprecord &r, bytesource &in, int64_t length) {
     out.write(buf.data(), (size_t)k);
   }
   r.crc = crcfinal(crc);
-  r.compressed = (uint32_t)length;
-  r.size = (uint32_t)length;
-  patchlocalheader(out, r);
-  return true;
+  r.compressed = (uint64_t)length;
+  return patchlocalheader(out, r);
 }

@@ -52,6 +52,8 @@ TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
   put("d1/f", "in a directory");
   put("d2/f", "another");
   put("save.zip", "OLD");
+  put("big", "");
+  std::filesystem::resize_file(path("big"), (uintmax_t)1 << 31);   // sparse: nothing written
   const std::string nofiles = "No files found\n", noname = "Need a .ZIP filename!\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"-v"}, noname}, {{"-s4", "-y", "--"}, noname},
@@ -60,6 +62,7 @@ TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
       {{"save", "@missing.lst"}, "Warning: list file missing.lst could not be read: No such file or directory\n" + nofiles},
       {{"save", "-x", "*.c"}, "Error: -x *.c: -x is extra effort; --exclude=*.c leaves files out, -x3 *.c archives them with extra effort\n"},
       {{"save", "a.txt", "d1/f", "d2/f"}, "Error: d1/f and d2/f would both be stored as f\n"},
+      {{"save", "a.txt", "big"}, "Error: big is too large (2 GiB or more)\n"},
       {{std::string(256, 'n')}, "Error: " + std::string(256, 'n') + ": name too long\n"},
       {{"-q", "save", "*.c"}, ""}, {{"-q"}, ""}, {{"-z", "*.none"}, "Warning: *.none matches no file\n" + nofiles}};
   for (auto &[args, text] : cases) {
@@ -69,7 +72,7 @@ TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
   runresult r = runshell(dir, "SOURCE_DATE_EPOCH=1e9 " + shq(VORPAK_BIN) + " -y save a.txt; echo status $?");
   EXPECT_EQ(r.out, "Error: SOURCE_DATE_EPOCH=1e9 is not a count of seconds since 1970\nstatus 1\n");
   EXPECT_EQ(readfile(path("save.zip")), "OLD");
-  EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "d1", "d2", "save.zip"}));
+  EXPECT_EQ(listdir(), (std::vector<std::string>{"a.txt", "big", "d1", "d2", "save.zip"}));
 }
 
 // The archive is the first name; patterns in order, a file named twice
