@@ -1,5 +1,9 @@
 #include "driver/compressfile.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "console/console.h"
@@ -96,9 +100,28 @@ void reuse(bytesink &out, archivefile &archive, ziprecord &rec, const codedfile 
 
 }  // namespace
 
-ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
-                       const filetocode &file, const previousarchive *prev, codedfile::outcome *outcome) {
-  bytesink &out = archive.sink();
+int64_t zipwriter::plain(const member &m, const fileentry &f) {
+  std::string data;
+  if (f.kind == entrykind::link) {
+    // The target as it reads now; its length may differ from the listing's.
+    char target[4096];
+    ssize_t n = readlink(m.path.c_str(), target, sizeof target);
+    if (n < 0) fatal("Error: %s could not be read: %s\n", m.path.c_str(), strerror(errno));
+    data.assign(target, (size_t)n);
+  }
+  ziprecord rec = filerecord(m.name, f.time, f.date, f.mode, o_.records);
+  memorysource in((const uint8_t *)data.data(), data.size());
+  storeentry(archive_.sink(), rec, in, (int64_t)data.size());
+  checkwritten(archive_);
+  fileline line(o_.verbose, false, (int64_t)data.size());
+  line.stored();
+  records_.push_back(rec);
+  return (int64_t)data.size();
+}
+
+codedfile::outcome zipwriter::code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
+                                   const filetocode &file) {
+  bytesink &out = archive_.sink();
   const fileentry &f = file.f;
   ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
   rec.localzip64 = (uint64_t)f.size >= zip64localfrom;
@@ -108,60 +131,60 @@ ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, 
     setmethod(rec, methoddeflated);
     writelocalheader(out, rec);
   }
-  codedfile c = codefile(o, encs, in, file, prev, out, line, archive.name());
+  codedfile c = codefile(o, encs, in, file, prev_, out, line, archive_.name());
   if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
-  *outcome = c.result;
   if (c.result == codedfile::reused || c.result == codedfile::stored) {
     // Over the local header or the longer attempt, if there was one.
     out.seek(headoff);
     if (c.result == codedfile::reused) {
-      reuse(out, archive, rec, c, prev, line);
+      reuse(out, archive_, rec, c, prev_, line);
     } else {
       if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", file.path.c_str());
-      checkwritten(archive);
+      checkwritten(archive_);
       line.stored();
     }
-    return rec;
+  } else {
+    rec.crc = c.crc;
+    rec.compressed = (uint64_t)c.length;
+    rec.size = (uint64_t)f.size;
+    if (!patchlocalheader(out, rec))
+      fatal("Error: %s: coded past 4 GiB, with no room for that size in its local header\n", file.path.c_str());
+    checkwritten(archive_);
+    line.kept(c.length);
   }
-  rec.crc = c.crc;
-  rec.compressed = (uint64_t)c.length;
-  rec.size = (uint64_t)f.size;
-  if (!patchlocalheader(out, rec)) fatal("Error: %s: coded past 4 GiB, with no room for that size in its local header\n", file.path.c_str());
-  checkwritten(archive);
-  line.kept(c.length);
-  return rec;
+  records_.push_back(rec);
+  return c.result;
 }
 
-ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
-                     const filetocode &file, const previousarchive *prev, fileline &line) {
+codedfile::outcome zipwriter::coded(const codedfile &c, const bytesink &coded, inputfile &in, const filetocode &file,
+                                    fileline &line) {
   // The entry is written first, then the line that the passes showed: a
   // write that fails ends the line where one thread would have ended it.
-  bytesink &out = archive.sink();
+  bytesink &out = archive_.sink();
   const fileentry &f = file.f;
-  ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
+  ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o_.records);
   if (c.result == codedfile::reused) {
     myprintf("%s", line.release().c_str());
-    reuse(out, archive, rec, c, prev, line);
-    return rec;
-  }
-  if (c.result == codedfile::stored) {
+    reuse(out, archive_, rec, c, prev_, line);
+  } else if (c.result == codedfile::stored) {
     if (!storeentry(out, rec, in, f.size)) fatal("Error: %s could not be read\n", file.path.c_str());
-    checkwritten(archive);
+    checkwritten(archive_);
     myprintf("%s", line.release().c_str());
     line.stored();
-    return rec;
+  } else {
+    // The sizes are known: the local header is complete at once.
+    setmethod(rec, methoddeflated);
+    rec.crc = c.crc;
+    rec.compressed = (uint64_t)c.length;
+    rec.size = (uint64_t)f.size;
+    rec.localzip64 = rec.size >= zip64localfrom || rec.compressed >= zip64limit;
+    writelocalheader(out, rec);
+    out.write(coded.bytes(), (size_t)c.length);
+    out.flush();
+    checkwritten(archive_);
+    myprintf("%s", line.release().c_str());
+    line.kept(c.length);
   }
-  // The sizes are known: the local header is complete at once.
-  setmethod(rec, methoddeflated);
-  rec.crc = c.crc;
-  rec.compressed = (uint64_t)c.length;
-  rec.size = (uint64_t)f.size;
-  rec.localzip64 = rec.size >= zip64localfrom || rec.compressed >= zip64limit;
-  writelocalheader(out, rec);
-  out.write(coded.bytes(), (size_t)c.length);
-  out.flush();
-  checkwritten(archive);
-  myprintf("%s", line.release().c_str());
-  line.kept(c.length);
-  return rec;
+  records_.push_back(rec);
+  return c.result;
 }

@@ -42,19 +42,48 @@ codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inpu
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
                        bytesink &out, encodewatcher *watcher);
 
-// Writes the file, open as in, at the archive's position: coded straight
-// into the archive behind its local header, stored, or (-u) copied from
-// prev. Returns its record for the central directory. A failure ends the
-// run with its message.
-ziprecord compressfile(const runoptions &o, const std::vector<encoder *> &encs, archivefile &archive, inputfile &in,
-                       const filetocode &file, const previousarchive *prev, codedfile::outcome *outcome);
+// Where the entry loop puts each entry: the ZIP archive (zipwriter), or
+// with --gzip a .gz file beside each file. Every method ends the run on
+// failure, with its message.
+class entrywriter {
+ public:
+  virtual ~entrywriter() = default;
+  // A symbolic link or an empty directory, with its line; returns the input
+  // bytes it stands for.
+  virtual int64_t plain(const member &m, const fileentry &f) = 0;
+  // Codes the file, open as in, straight into its place, with its line.
+  virtual codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
+                                  const filetocode &file) = 0;
+  // Writes what a worker coded (c, the data in coded from position 0, or
+  // stored from in), then the line as the worker captured it.
+  virtual codedfile::outcome coded(const codedfile &c, const bytesink &coded, inputfile &in, const filetocode &file,
+                                   fileline &line) = 0;
+  // What a worker's codefile needs: the archive -u reads (or null), and the
+  // name that a message about a failed sink gives.
+  virtual const previousarchive *previous() const { return nullptr; }
+  virtual std::string outputname(const filetocode &file) const = 0;
+};
 
-// Writes an entry that a worker coded: its local header and the data in
-// coded (a memory sink, from position 0), stored from in, or copied from
-// prev; then its line as the worker captured it, and its end. Ends the run
-// on failure.
-ziprecord writecoded(const runoptions &o, archivefile &archive, const codedfile &c, const bytesink &coded, inputfile &in,
-                     const filetocode &file, const previousarchive *prev, fileline &line);
+// The entries into one ZIP archive, their records kept for the central
+// directory; prev (-u, or null) is the archive being updated.
+class zipwriter : public entrywriter {
+ public:
+  zipwriter(const runoptions &o, archivefile &archive, std::vector<ziprecord> &records, const previousarchive *prev)
+      : o_(o), archive_(archive), records_(records), prev_(prev) {}
+  int64_t plain(const member &m, const fileentry &f) override;
+  codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
+                          const filetocode &file) override;
+  codedfile::outcome coded(const codedfile &c, const bytesink &coded, inputfile &in, const filetocode &file,
+                           fileline &line) override;
+  const previousarchive *previous() const override { return prev_; }
+  std::string outputname(const filetocode &) const override { return archive_.name(); }
+
+ private:
+  const runoptions &o_;
+  archivefile &archive_;
+  std::vector<ziprecord> &records_;
+  const previousarchive *prev_;
+};
 
 // Ends the run with the archive's error when its sink has failed.
 void checkwritten(archivefile &archive);

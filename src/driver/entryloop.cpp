@@ -1,9 +1,6 @@
 #include "driver/entryloop.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -15,24 +12,6 @@
 #include "console/console.h"
 #include "driver/compressfile.h"
 #include "driver/fileline.h"
-
-ziprecord writeplain(const runoptions &o, archivefile &archive, const member &m, const fileentry &f) {
-  std::string data;
-  if (f.kind == entrykind::link) {
-    // The target as it reads now; its length may differ from the listing's.
-    char target[4096];
-    ssize_t n = readlink(m.path.c_str(), target, sizeof target);
-    if (n < 0) fatal("Error: %s could not be read: %s\n", m.path.c_str(), strerror(errno));
-    data.assign(target, (size_t)n);
-  }
-  ziprecord rec = filerecord(m.name, f.time, f.date, f.mode, o.records);
-  memorysource in((const uint8_t *)data.data(), data.size());
-  storeentry(archive.sink(), rec, in, (int64_t)data.size());
-  checkwritten(archive);
-  fileline line(o.verbose, false, (int64_t)data.size());
-  line.stored();
-  return rec;
-}
 
 namespace {
 
@@ -53,8 +32,8 @@ std::string openinput(inputfile &in, const std::string &path) {
 
 }  // namespace
 
-loopcount serialloop(const runoptions &o, const filelist &files, const std::vector<member> &members,
-                     const previousarchive *prev, archivefile &archive, std::vector<ziprecord> &records, uint64_t seed) {
+loopcount serialloop(const runoptions &o, const filelist &files, const std::vector<member> &members, entrywriter &out,
+                     uint64_t seed) {
   // One encoder, or with extra effort one per thread for the trials.
   std::vector<std::unique_ptr<encoder>> owned;
   std::vector<encoder *> encs;
@@ -68,8 +47,7 @@ loopcount serialloop(const runoptions &o, const filelist &files, const std::vect
     const fileentry &f = files[m.index];
     beginline(m.name);
     if (f.kind != entrykind::file) {
-      records.push_back(writeplain(o, archive, m, f));
-      count.input += records.back().size;
+      count.input += out.plain(m, f);
       myprintf("\n");
       continue;
     }
@@ -78,9 +56,7 @@ loopcount serialloop(const runoptions &o, const filelist &files, const std::vect
     inputfile in;
     std::string failed = openinput(in, m.path);
     if (!failed.empty()) fatal("%s", failed.c_str());
-    codedfile::outcome outcome;
-    records.push_back(compressfile(fo, encs, archive, in, {f, m.name, m.path}, prev, &outcome));
-    (outcome == codedfile::reused ? count.reused : count.coded)++;
+    (out.code(fo, encs, in, {f, m.name, m.path}) == codedfile::reused ? count.reused : count.coded)++;
     myprintf("\n");
   }
   return count;
@@ -116,8 +92,8 @@ struct filejob {
 
 }  // namespace
 
-loopcount parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members,
-                       const previousarchive *prev, archivefile &archive, std::vector<ziprecord> &records, uint64_t seed) {
+loopcount parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members, entrywriter &out,
+                       uint64_t seed) {
   std::mutex m;
   std::condition_variable wake;       // a worker may take a job, or the loop ends
   std::condition_variable finished;   // a job is done
@@ -145,8 +121,9 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
       fo.encode.randomseed = fileseed(seed, j->m->index);
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
       j->openfailed = openinput(j->in, j->m->path);
+      const filetocode file{f, j->m->name, j->m->path};
       if (j->openfailed.empty())
-        j->result = codefile(fo, {enc.get()}, j->in, {f, j->m->name, j->m->path}, prev, j->coded, *j->line, archive.name());
+        j->result = codefile(fo, {enc.get()}, j->in, file, out.previous(), j->coded, *j->line, out.outputname(file));
       std::lock_guard<std::mutex> lock(m);
       j->done = true;
       finished.notify_all();
@@ -192,8 +169,7 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
     const member &mb = *j.m;
     beginline(mb.name);
     if (f.kind != entrykind::file) {
-      records.push_back(writeplain(o, archive, mb, f));
-      count.input += records.back().size;
+      count.input += out.plain(mb, f);
     } else if (j.large) {
       count.input += f.size;
       if (!writerenc) writerenc.reset(new encoder);
@@ -201,9 +177,7 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
       fo.encode.randomseed = fileseed(seed, mb.index);
       std::string failed = openinput(j.in, mb.path);
       if (!failed.empty()) stop(), fatal("%s", failed.c_str());
-      codedfile::outcome outcome;
-      records.push_back(compressfile(fo, {writerenc.get()}, archive, j.in, {f, mb.name, mb.path}, prev, &outcome));
-      (outcome == codedfile::reused ? count.reused : count.coded)++;
+      (out.code(fo, {writerenc.get()}, j.in, {f, mb.name, mb.path}) == codedfile::reused ? count.reused : count.coded)++;
     } else {
       count.input += f.size;
       // The progress word is visible while the file is coded.
@@ -223,8 +197,7 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
         myprintf("%s", j.line->release().c_str());
         stop(), fatal("%s", j.result.message.c_str());
       }
-      records.push_back(writecoded(o, archive, j.result, j.coded, j.in, {f, mb.name, mb.path}, prev, *j.line));
-      (j.result.result == codedfile::reused ? count.reused : count.coded)++;
+      (out.coded(j.result, j.coded, j.in, {f, mb.name, mb.path}, *j.line) == codedfile::reused ? count.reused : count.coded)++;
       aheadsize -= f.size;
     }
     myprintf("\n");

@@ -237,8 +237,9 @@ int vorpak(int argc, char **argv) {
   std::vector<ziprecord> records;
   const uint64_t seed = runseed();
   // Extra effort spends the threads on one file's trials.
-  loopcount count = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, members, prev.get(), archive, records, seed)
-                                                   : serialloop(o, files, members, prev.get(), archive, records, seed);
+  zipwriter writer(o, archive, records, prev.get());
+  loopcount count = o.threads > 1 && o.effort == 0 ? parallelloop(o, files, members, writer, seed)
+                                                   : serialloop(o, files, members, writer, seed);
 
   uint64_t bt1 = o.verbose ? readtics() : 0;
   writecentraldirectory(archive.sink(), records);
