@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for N seconds (default 60): the reader from archives
-# Python's zipfile writes here, the round trip from nothing. A failure leaves
+# Runs every fuzz target for N seconds (default 60): the readers from archives
+# and .gz files Python writes here, the round trip from nothing. A failure leaves
 # its reproducer in fuzz/crashes/ and exits non-zero.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,7 +13,7 @@ cmake --build --preset fuzz
 build="$root/build/fuzz"
 crashes="$root/fuzz/crashes"
 mkdir -p "$crashes"
-mkdir -p "$build/seeds/roundtrip" "$build/seeds/zipin"
+mkdir -p "$build/seeds/roundtrip" "$build/seeds/zipin" "$build/seeds/gzip"
 python3 - "$build/seeds/zipin" data/canterbury/fields.c <<'EOF'
 import sys, zipfile
 text = open(sys.argv[2], "rb").read()[:300]
@@ -22,9 +22,17 @@ with zipfile.ZipFile(sys.argv[1] + "/plain", "w") as z:
 f = open(sys.argv[1] + "/descriptor", "wb")   # written as to a pipe: data descriptors
 with zipfile.ZipFile(type("pipe", (), {"write": lambda _, b: f.write(b), "flush": f.flush})(), "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("a.txt", text); z.writestr("b.txt", text[:40], zipfile.ZIP_STORED)
+with zipfile.ZipFile(sys.argv[1] + "/zip64", "w") as z:
+    with z.open("a.txt", "w", force_zip64=True) as w: w.write(text)
+EOF
+python3 - "$build/seeds/gzip" data/canterbury/fields.c <<'EOF'
+import gzip, sys
+text = open(sys.argv[2], "rb").read()[:300]
+open(sys.argv[1] + "/plain", "wb").write(gzip.compress(text, mtime=0))
+with gzip.GzipFile(sys.argv[1] + "/named", "wb", mtime=1) as g: g.write(text)
 EOF
 failed=0
-for t in roundtrip zipin; do
+for t in roundtrip zipin gzip; do
   work="$build/corpus/$t"
   log="$build/$t.log"
   mkdir -p "$work"

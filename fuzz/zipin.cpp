@@ -25,8 +25,8 @@ void checktiling(const zipinarchive &a, size_t size) {
   int64_t next = 0;
   for (const zipinentry *e : order) {
     const int64_t header = 30 + (int64_t)(e->name.size() + e->localextra.size());
-    const int64_t descriptor = !e->descriptor ? 0 : e->descriptorsig ? 16 : 12;
-    if (e->headoff != next || e->datoff != e->headoff + header || e->endoff != e->datoff + e->compressed + descriptor)
+    const int64_t descriptor = !e->descriptor ? 0 : (e->localzip64 ? 20 : 12) + (e->descriptorsig ? 4 : 0);
+    if (e->headoff != next || e->datoff != e->headoff + header || e->endoff != e->datoff + (int64_t)e->compressed + descriptor)
       fail("entries do not tile the archive", e->name);
     next = e->endoff;
   }

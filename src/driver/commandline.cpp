@@ -44,6 +44,8 @@ std::vector<std::string> parseoptions(int argc, char **argv, runoptions &o, std:
       else if (strcmp(a, "--exclude") == 0 && k + 1 < argc) o.select.excludes.push_back(argv[++k]);
       else if (strncmp(a, "--exclude", 9) == 0 && (a[9] == 0 || a[9] == '=')) warnings.push_back("Warning: --exclude needs a pattern, ignored\n");
       else if (strcmp(a, "--symlinks") == 0) o.select.symlinks = true;
+      else if (strcmp(a, "--gzip") == 0) o.gzip = true;
+      else if (strcmp(a, "--no-name") == 0) o.gzipname = false;
       else if (strcmp(a, "--dos-attributes") == 0) o.records = recordstyle::msdos;
       else known = strcmp(a, "--help") == 0 || strcmp(a, "--version") == 0;   // answered before the options are read
       if (!known) warnings.push_back(std::string("Warning: option ") + a + " not known, ignored\n");
@@ -66,6 +68,10 @@ std::vector<std::string> parseoptions(int argc, char **argv, runoptions &o, std:
           o.encode.blockcount = optlong(a + 2);
           o.layoutgiven = true;
         }
+        break;
+      case 'g':
+        known = a[2] == 0;
+        if (known) o.gzip = true;
         break;
       case 'j': {
         int32_t v = optlong(a + 2);

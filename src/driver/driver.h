@@ -36,6 +36,10 @@ struct runoptions {
   // -u: an existing archive is updated: files whose bytes it holds under
   // their stored names are copied from it, not coded again.
   bool update = false;
+  // --gzip (-g): NAME.gz beside every selected file instead of an archive;
+  // --no-name leaves the name and the time out of its header.
+  bool gzip = false;
+  bool gzipname = true;
   // -x#: extra effort, # rounds of trials (0: none; -x alone: 3).
   int32_t effort = 0;
   // -b# or -n# was given: extra effort keeps the layout they ask for.
@@ -108,6 +112,18 @@ int selectfiles(filelist &files, const std::vector<std::string> &specs, std::vec
 uint64_t readtics();
 // A seed that differs between runs: the clock in nanoseconds and the process.
 uint64_t runseed();
+
+// The latest modification time to store, from SOURCE_DATE_EPOCH (seconds
+// since 1970), the reproducible-builds convention: no clamp when it is
+// unset; a value that is not a count of seconds ends the run.
+void sourcedateepoch(selectoptions &s);
+// Asks before an existing file is replaced; quiet mode and -y never ask.
+// A refusal ends the run.
+void overwriteprompt(const runoptions &o, const std::string &name);
+
+// --gzip: every file the names select coded into NAME.gz beside it; returns
+// the exit status.
+int gzipfiles(const runoptions &o, const std::vector<std::string> &specs);
 
 // The whole run; returns the exit status.
 int vorpak(int argc, char **argv);

@@ -101,11 +101,12 @@ ziprecord recordof(const zipinentry &e) {
 }
 
 bool rezipone(const runoptions &o, const std::string &path) {
-  myprintf("Optimizing ZIP: %s\n", path.c_str());
   mappedfile f;
+  if (!f.open(path)) return warn("Error: %s could not be read\n", path.c_str()), false;
+  if (f.size >= 2 && f.data[0] == 0x1f && f.data[1] == 0x8b) return regzip(o, path, f);
+  myprintf("Optimizing ZIP: %s\n", path.c_str());
   zipinarchive a;
   std::string error;
-  if (!f.open(path)) return warn("Error: %s could not be read\n", path.c_str()), false;
   if (!readarchive(f.data, f.size, a, error)) return warn("Error: %s: %s\n", path.c_str(), error.c_str()), false;
 
   std::vector<entrywork> work(a.entries.size());

@@ -69,7 +69,8 @@ void usage() {
 void help() {
   static const char *const lines[] = {
       "Usage: vorpak [options] [-u] archive[.zip] [@listfile | filespec ...]",
-      "       vorpak -z [options] archive ... [@listfile]",
+      "       vorpak -z [options] archive|file.gz ... [@listfile]",
+      "       vorpak --gzip [options] filespec ... [@listfile]",
       "Writes a ZIP archive whose files are as small as Deflate allows; with no",
       "filespec, every file of the current directory. Options may stand anywhere.",
       "",
@@ -92,6 +93,8 @@ void help() {
       "  --exclude=PAT    leave out files and directories whose stored name or any part of it matches PAT",
       "  --symlinks       store symbolic links as links (default: archive what they point to)",
       "  --dos-attributes record MS-DOS attributes only (default: Unix modes too)",
+      "  -g, --gzip       write NAME.gz beside every file named (the file is kept), no archive; -z remakes .gz files too",
+      "  --no-name        --gzip: no name and no time in the header (as gzip -n)",
       "  --help           print this text",
       "  --version        print the version",
       "",
@@ -102,7 +105,8 @@ void help() {
   for (const char *l : lines) myprintf("%s\n", l);
 }
 
-// Asks before an existing archive is replaced; quiet mode never asks.
+}  // namespace
+
 void overwriteprompt(const runoptions &o, const std::string &name) {
   if (o.overwriteyes || o.quiet) return;
   int fd = open(name.c_str(), O_RDONLY);
@@ -121,9 +125,6 @@ void overwriteprompt(const runoptions &o, const std::string &name) {
   }
 }
 
-// The latest modification time to store, from SOURCE_DATE_EPOCH (seconds
-// since 1970), the reproducible-builds convention. Unset: no clamp; a value
-// that is not a count of seconds ends the run.
 void sourcedateepoch(selectoptions &s) {
   const char *v = getenv("SOURCE_DATE_EPOCH");
   if (!v) return;
@@ -135,8 +136,6 @@ void sourcedateepoch(selectoptions &s) {
   s.clamptime = true;
   s.latesttime = (time_t)t;
 }
-
-}  // namespace
 
 int vorpak(int argc, char **argv) {
   messagestream = stdout;
@@ -175,7 +174,7 @@ int vorpak(int argc, char **argv) {
   std::vector<std::string> warnings;
   std::string error;
   std::vector<std::string> names = parseoptions(argc, argv, o, warnings, error);
-  const bool tostdout = !names.empty() && names[0] == "-" && !o.rezip;
+  const bool tostdout = !names.empty() && names[0] == "-" && !o.rezip && !o.gzip;
   if (o.quiet) messagestream = errorstream = nullptr;
   // The archive on standard output: the messages must not go there.
   else if (tostdout) messagestream = stderr;
@@ -184,6 +183,11 @@ int vorpak(int argc, char **argv) {
   o.progress = !o.quiet && !o.verbose && isatty(fileno(stdout)) && !tostdout;
   if (o.threads <= 0) o.threads = (int32_t)std::min(sysconf(_SC_NPROCESSORS_ONLN), (long)maxthreads);
   if (o.threads <= 0) o.threads = 1;
+  if (o.gzip) {
+    if (o.rezip || o.update) fatal("Error: --gzip writes .gz files, not with -z or -u\n");
+    if (names.empty()) return warn("No files found\n"), 1;
+    return gzipfiles(o, names);
+  }
   if (names.empty()) {
     warn("Need a .ZIP filename!\n");
     return 1;

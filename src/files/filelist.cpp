@@ -208,6 +208,7 @@ bool filelist::add(const char *spec, found *f) {
 
     e.dirpart = dirpart;
     e.name = (int32_t)pool_.size();
+    e.mtime = mtime;
     dostime(mtime, &e.time, &e.date);
     pool_.insert(pool_.end(), name, name + strlen(name) + 1);
     entries_.push_back(e);

@@ -48,8 +48,9 @@ struct fileentry {
   int32_t name;      // pool offset of the entry's own name
   int64_t size;      // bytes when listed; a link's target length; 0 for a directory
   uint32_t mode;     // the file's type and permission bits; 0 when its status could not be read
-  uint16_t time;     // modification time, MS-DOS form
-  uint16_t date;     // modification date, MS-DOS form
+  int64_t mtime;     // modification time, seconds since 1970 (clamped as selectoptions says)
+  uint16_t time;     // the same in MS-DOS form
+  uint16_t date;
   entrykind kind;
   // A directory that holds nothing to archive: it is written as an entry of
   // its own, since no file's name implies it.

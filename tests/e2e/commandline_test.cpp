@@ -35,7 +35,7 @@ TEST_F(CommandLine, UsageHelpAndVersion) {
   runresult h = run({"--help"});
   EXPECT_EQ(h.status, 0);
   for (const char *o : {"-r ", "-v ", "-q ", "-y ", "-s# ", "-b# ", "-n# ", "-rn ", "-ns ", "-zl121 ", "-j# ", "-x# ", "-z ", "-zs ", "-u ",
-                        "-@ ", "--exclude=PAT ", "--symlinks ", "--dos-attributes ", "--help ", "--version "})
+                        "-@ ", "--exclude=PAT ", "--symlinks ", "--dos-attributes ", "-g, --gzip ", "--no-name ", "--help ", "--version "})
     EXPECT_NE(h.out.find("\n  " + std::string(o)), std::string::npos) << o;
   EXPECT_EQ(h.out.find(" /"), std::string::npos);
   // Asked for, anywhere on the line: standard output, status 0.
