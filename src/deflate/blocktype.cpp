@@ -14,20 +14,35 @@ namespace {
 
 // The counts evened out: in each stretch of at least 4 adjacent used
 // symbols whose counts differ by at most the factor ratio, every count
-// becomes the stretch's mean.
-void evenout(const int32_t *counts, int32_t n, double ratio, int32_t *out) {
+// becomes the stretch's mean. With fill, unused symbols inside a stretch
+// join it and get a code too: a code that is never sent costs a little
+// room in the code, and a header with long runs of equal lengths is short.
+constexpr int32_t maxfill = 10;
+void evenout(const int32_t *counts, int32_t n, double ratio, bool fill, int32_t *out) {
   memcpy(out, counts, sizeof(int32_t) * (size_t)n);
   for (int32_t a = 0; a < n;) {
     if (counts[a] <= 0) {
       a++;
       continue;
     }
-    int32_t lo = counts[a], hi = counts[a], b = a + 1;
+    int32_t lo = counts[a], hi = counts[a], b = a + 1, last = a;
     int64_t sum = counts[a];
-    while (b < n && counts[b] > 0 && std::max(hi, counts[b]) <= ratio * std::min(lo, counts[b])) {
-      lo = std::min(lo, counts[b]), hi = std::max(hi, counts[b]);
-      sum += counts[b++];
+    while (b < n) {
+      int32_t c = counts[b];
+      if (c <= 0) {
+        // A long run of unused symbols is cheap in the header as it is.
+        int32_t z = b;
+        while (z < n && counts[z] <= 0) z++;
+        if (!fill || z - b > maxfill) break;
+        b = z;
+        continue;
+      }
+      if (std::max(hi, c) > ratio * std::min(lo, c)) break;
+      lo = std::min(lo, c), hi = std::max(hi, c);
+      sum += c;
+      last = b++;
     }
+    b = last + 1;   // unused symbols at the end stay out
     if (b - a >= 4)
       for (int32_t k = a; k < b; k++) out[k] = (int32_t)std::max<int64_t>(1, (sum + (b - a) / 2) / (b - a));
     a = b;
@@ -72,12 +87,14 @@ int64_t cheapestdynamic(const stepcounts &c, const int32_t *had, huffmanscratch 
   lengthsfromcounts(s, withend.counts + distslot, distcodecount, tried + distslot, 16, onecode);
   consider(tried);
   if (had) consider(had);
-  for (double ratio : {1.3, 1.7, 2.5, 4.0}) {
-    evenout(withend.counts, litlencount, ratio, even);
-    evenout(withend.counts + distslot, distcodecount, ratio, even + distslot);
-    lengthsfromcounts(s, even, litlencount, tried, 16, onecode);
-    lengthsfromcounts(s, even + distslot, distcodecount, tried + distslot, 16, onecode);
-    consider(tried);
+  for (bool fill : {false, true}) {
+    for (double ratio : {1.5, 2.5, 4.0, 8.0, 16.0, 1e9}) {
+      evenout(withend.counts, litlencount, ratio, fill, even);
+      evenout(withend.counts + distslot, distcodecount, ratio, fill, even + distslot);
+      lengthsfromcounts(s, even, litlencount, tried, 16, onecode);
+      lengthsfromcounts(s, even + distslot, distcodecount, tried + distslot, 16, onecode);
+      consider(tried);
+    }
   }
   return best;
 }

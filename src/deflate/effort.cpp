@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "deflate/blocktype.h"
+#include "deflate/cutsearch.h"
 #include "deflate/partition.h"
 #include "deflate/startingtables.h"
 #include "deflate/trials.h"
@@ -79,8 +80,19 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     }
     if (normalended) return;
     const std::vector<int32_t> one = {(int32_t)length};
+    // The one-block parse starts from the bytes' own statistics, the
+    // length codes weighed at one in a hundred bytes each: from the fixed
+    // tables, where a literal costs 8 or 9 bits, it settles on more and
+    // shorter matches than pay.
     std::vector<int32_t> fixed(slotcount);
     fixedlengths(o.strategy == 3, fixed.data());
+    {
+      int32_t w[litlencount] = {};
+      for (int64_t p = 0; p < length; p++) w[data[p]]++;
+      for (int32_t k = endofblock; k < litlencount && o.strategy != 3; k++) w[k] = (int32_t)(length / 100 + 1);
+      w[endofblock] = 1;
+      lengthsfromcounts(scratch, w, litlencount, fixed.data(), 16, onecode);
+    }
     trial(enc, data, length, o, 0, one, fixed);
     // Each round cuts the coding of the round before (the first, the
     // one-block parse's, freed once it has served: a large file's codings
@@ -111,6 +123,10 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     if (watcher) watcher->trialends(trialno++, bytes, blocks, blocks);
   if (!layoutbest.empty() && totalbits(layoutbest) < normalbits) best = std::move(layoutbest);
   layoutbest = coding();
+
+  // Small inputs: cuts tried by parsing each side again.
+  if (layouts && length <= e.smallinput)
+    searchcuts(encs, best, data, length, o, e.cutpieces, e.trialpasses, e.cutlevels, scratch, onecode);
 
   // Rounds of trials from the best coding's counts, on its layout.
   const std::vector<int32_t> ends = layoutof(best);
@@ -159,7 +175,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // shorter; then the same for the steps of all blocks cut anew by their
   // cost, if that comes out shorter with every block at its cheapest type.
   for (codedblock &b : best) recodeblock(b, scratch, onecode);
-  if (layouts) {
+  if (!e.layoutfixed) {
     coding cut = recut(best, scratch, onecode);
     if (!cut.empty() && typedbits(cut, scratch, onecode) < typedbits(best, scratch, onecode)) best = std::move(cut);
   }

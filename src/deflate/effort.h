@@ -43,6 +43,11 @@ struct effortoptions {
   int32_t trialpasses = 4;     // passes of one trial (the best of them counts)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
+  // Inputs of at most smallinput bytes also try cuts by parsing again:
+  // every block cut at k / cutpieces of its bytes, for cutlevels rounds.
+  int64_t smallinput = 65536;
+  int32_t cutpieces = 8;
+  int32_t cutlevels = 3;
 };
 
 // Codes the length bytes at data into out from its position, as

@@ -11,6 +11,7 @@ void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoption
   to.record = true;
   to.maxpasses = passes;
   to.neverstore = true;
+  to.sharecosts = true;
   memorysource in(data, (size_t)length);
   bytesink sink{bytesink::nowheretag{}};
   enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
