@@ -20,6 +20,10 @@ constexpr int32_t maxblocks = 1024;
 // longest match spelled out in literals, so the parse avoids such codes
 // while a literal path exists.
 constexpr int32_t nocodecost = 4096;
+// The parse counts costs in 1/16 bits: a code length of n bits costs 16n,
+// so the normal run's decisions are those of whole bits, and a price by a
+// symbol's share of the counts keeps four bits of its fraction.
+constexpr int32_t costscale = 16;
 // Occurrence flag in a block's counts: the parse weighed this byte value as
 // a literal, so it keeps a code in the next pass even if none was coded.
 constexpr uint32_t seenflag = 0x80000000u;
@@ -31,4 +35,8 @@ struct blockrecord {
   int32_t counts[slotcount];    // this pass's counts; bit 31 is the occurrence flag
   int32_t lengths[slotcount];   // what this pass codes with; once ended, what the next pass codes with
   int32_t end;                  // first byte after the block
+  // With sharecosts, once the block has ended: the price of each symbol
+  // by its share of the pass's counts, for the next pass (in 1/16 bits).
+  int32_t sharecost[slotcount];
+  bool hasshares;
 };

@@ -12,8 +12,20 @@
 // with a weight for every length and distance code, so that a trial may take
 // up codes the passes before it had given up. Blocks with the same
 // boundaries are independent Deflate blocks: every block is coded by the
-// trial that coded it best, and finally by the optimal codes of its own
-// steps where those come out shorter.
+// trial that coded it best, and finally by the cheapest codes of its own
+// steps (the header's run-length coding searched, the lengths evened out
+// where the shorter header pays for them) where those come out shorter.
+// Last, every block is written as the cheapest of its types: stored, the
+// fixed code with a parse made for it, or dynamic codes.
+//
+// With no rounds and no layouts (the quick mode of -z) only the normal run
+// is coded, its blocks then recoded and typed the same way: a few per cent
+// more time for most of what the types and the header save.
+//
+// The work is spread over the files: partition (the cut of steps into
+// blocks by cost), trials (trials and their starting lengths), blocktype
+// (the cheapest coding and type of a block, and the writing of a coding),
+// coding (what a coding holds).
 //
 // Trials run on all the encoders given, one per thread; their number
 // changes the time, never the bytes: every trial's seed comes from its round,
@@ -29,8 +41,13 @@ struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
   int32_t trials = 8;          // trials per round
   int32_t trialpasses = 4;     // passes of one trial (the best of them counts)
-  int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses
+  int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
+  // Inputs of at most smallinput bytes also try cuts by parsing again:
+  // every block cut at k / cutpieces of its bytes, for cutlevels rounds.
+  int64_t smallinput = 65536;
+  int32_t cutpieces = 8;
+  int32_t cutlevels = 3;
 };
 
 // Codes the length bytes at data into out from its position, as

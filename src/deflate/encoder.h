@@ -137,6 +137,8 @@ class encoder {
   int32_t newlengths_[slotcount];
   // Parse cost of each code row (length + extra bits, or nocodecost).
   int32_t codecost_[coderowcount];
+  // Parse cost of each literal (its length, or its share), in 1/16 bits.
+  int32_t literalcost_[256];
   // Xtreme: for each distance code, the next code above it whose cost is
   // strictly lower, or 30.
   uint8_t cheapercode_[32];

@@ -22,6 +22,11 @@ struct encodeoptions {
   // Keep the steps and the block positions of the last pass (see
   // encoder::recording): what the extra-effort mode works from.
   bool record = false;
+  // Price each block's parse by each symbol's share of the block's counts
+  // in the pass before, in fractions of a bit, rather than by the whole
+  // bits of its code length (the extra-effort modes; a small block's codes
+  // settle better so).
+  bool sharecosts = false;
 };
 
 // Told of the file's progress, between passes only (never on a hot path).

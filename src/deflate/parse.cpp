@@ -136,7 +136,7 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
     int32_t b = m.window[p & windowmask];
     ps.nextpos = p + 1;
     blockrecord &h = blocks_[curblock_];
-    int32_t litcost = cost + h.lengths[b];
+    int32_t litcost = cost + literalcost_[b];
     h.counts[b] = (int32_t)((uint32_t)h.counts[b] | seenflag);
     if (litcost <= ps.pathcost[ps.nextpos & costmask]) {
       if (ps.nextpos > ps.reach) ps.reach = ps.nextpos;

@@ -17,4 +17,9 @@ struct passhistory {
   uint32_t prints[maxpasses];               // fingerprint of each pass's tables
   uint8_t codedwith[maxblocks][slotcount];  // the lengths the current pass codes with
   uint8_t best[maxblocks][slotcount];       // the lengths of the best pass so far
+  // With sharecosts, the prices the current and the best pass parse with,
+  // and whether the blocks had them (the first pass has only lengths).
+  int32_t sharedwith[maxblocks][slotcount];
+  int32_t bestshares[maxblocks][slotcount];
+  bool shared, bestshared;
 };

@@ -49,6 +49,7 @@ int32_t encoder::layout(bytesource &in, int32_t length) {
 void encoder::startinglengths() {
   uint64_t state = options_.randomseed;
   for (int32_t b = 0; b < blockcount_; b++) {
+    blocks_[b].hasshares = false;
     if (options_.strategy == 3 || !options_.randomtables) fixedlengths(options_.strategy == 3, blocks_[b].lengths);
     else randomlengths(&state, huffman_, blocks_[b].counts, blocks_[b].lengths);
   }
@@ -97,6 +98,12 @@ uint32_t encoder::fingerprint() const {
 void encoder::restorebest() {
   for (int32_t b = 0; b < blockcount_; b++)
     for (int32_t s = 0; s < slotcount; s++) blocks_[b].lengths[s] = history_.best[b][s];
+  if (options_.sharecosts) {
+    for (int32_t b = 0; b < blockcount_; b++) {
+      memcpy(blocks_[b].sharecost, history_.bestshares[b], sizeof blocks_[b].sharecost);
+      blocks_[b].hasshares = history_.bestshared;
+    }
+  }
   history_.lastpass = true;
 }
 
@@ -111,6 +118,10 @@ bool encoder::recordpass(int64_t length) {
   if (length < h.bestlength) {
     h.bestlength = length;
     memcpy(h.best, h.codedwith, (size_t)blockcount_ * slotcount);
+    if (options_.sharecosts) {
+      memcpy(h.bestshares, h.sharedwith, sizeof h.sharedwith[0] * (size_t)blockcount_);
+      h.bestshared = h.shared;
+    }
   }
   h.prints[h.passcount] = fingerprint();
   // The same tables give the same pass: once a pass repeats an earlier
@@ -130,6 +141,7 @@ void encoder::setblocks(const encodeoptions &options, const int32_t *ends, int32
   for (int32_t b = 0; b < count; b++) {
     blocks_[b].end = ends[b];
     memcpy(blocks_[b].lengths, startlengths + (size_t)b * slotcount, sizeof blocks_[b].lengths);
+    blocks_[b].hasshares = false;
   }
 }
 
@@ -150,6 +162,10 @@ encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, e
   for (;;) {
     for (int32_t b = 0; b < blockcount_; b++)
       for (int32_t s = 0; s < slotcount; s++) h.codedwith[b][s] = (uint8_t)blocks_[b].lengths[s];
+    if (options_.sharecosts) {
+      for (int32_t b = 0; b < blockcount_; b++) memcpy(h.sharedwith[b], blocks_[b].sharecost, sizeof h.sharedwith[b]);
+      h.shared = blocks_[0].hasshares;
+    }
     if (watcher) watcher->passbegins(h.passcount + 1);
     out.seek(start);
     len = onepass(in, length, out);

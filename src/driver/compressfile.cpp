@@ -17,9 +17,12 @@ void checkwritten(archivefile &archive) {
 
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
                        bytesink &out, encodewatcher *watcher) {
-  if (o.effort > 0) {
+  // -z without -x: the normal run, its blocks then typed and their headers
+  // searched (cheap beside the passes; what makes small entries small).
+  if (o.effort > 0 || o.rezip) {
     effortoptions e;
     e.rounds = o.effort;
+    if (o.effort == 0) e.layoutrounds = 0;
     e.layoutfixed = o.layoutgiven;
     return compresshard(encs, data, size, out, o.encode, e, watcher);
   }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include <zlib.h>
 
@@ -84,39 +85,75 @@ TEST(Encoder, EveryPassOfEveryOptionSetInflates) {
 
 namespace {
 
-// Extra effort: valid, never larger than the normal run, the same bytes from
-// one encoder or several.
+// Extra effort (-x) and the quick mode of -z: valid, never larger than the
+// normal run, the same bytes from one encoder or several; every block type
+// of RFC 1951 where it pays, as zlib's inflate finds the blocks.
 TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
   const std::string mixed = textbytes(12000, 11) + randombytes(2000, 12) + std::string(3000, 'z') + textbytes(9000, 13);
-  const std::vector<std::pair<encodeoptions, bool>> sets = {{{}, false},
-                                                            {{.strategy = 1}, false},
-                                                            {{.strategy = 2, .blockcount = 3}, true},
-                                                            {{.strategy = 3, .onecodeforempty = true}, false},
-                                                            {{.splitthreshold = 0}, true}};
+  struct testcase {
+    std::string data;
+    encodeoptions o;
+    bool layoutfixed;
+  };
+  const std::vector<testcase> cases = {
+      {mixed, {}, false}, {mixed, {.strategy = 1}, false}, {mixed, {.strategy = 2, .blockcount = 3}, true},
+      {mixed, {.strategy = 3, .onecodeforempty = true}, false}, {mixed, {.splitthreshold = 0}, true},
+      {"", {}, false}, {randombytes(900, 14), {}, false},
+      // Noise between two texts: a stored block inside the stream.
+      {textbytes(8000, 21) + randombytes(4000, 22) + textbytes(8000, 23), {}, false},
+      // A short stretch of other bytes between two texts: a fixed block.
+      {textbytes(6000, 31) + std::string("0123456789abcdef", 16) + randombytes(48, 32) + textbytes(6000, 33), {.blockcount = 3}, true},
+      // One byte before a run of another: a block of one symbol.
+      {std::string(1, 'a') + std::string(2000, 'b'), {.blockcount = 2}, true}};
+  const effortoptions modes[] = {{.rounds = 1, .trials = 3}, {.rounds = 0, .layoutrounds = 0}};
   std::unique_ptr<encoder> a(new encoder), b(new encoder), c(new encoder);
-  std::string lengths;
+  std::string pins[2];
+  bool storedinside = false, fixedbetween = false, onesymbol = false;
+  std::set<int> types[2];
   uLong crc = 0;
-  for (const std::string &data : {mixed, std::string(), randombytes(900, 14)}) {
-    for (auto &[o, fixed] : sets) {
-      SCOPED_TRACE(testing::Message() << data.size() << " bytes, strategy " << o.strategy);
-      effortoptions e{.rounds = 1, .trials = 3, .layoutfixed = fixed};
+  for (int m = 0; m < 2; m++) {
+    for (const testcase &t : cases) {
+      const std::string &data = t.data;
+      SCOPED_TRACE(testing::Message() << data.size() << " bytes, strategy " << t.o.strategy << ", mode " << m);
+      effortoptions e = modes[m];
+      e.layoutfixed = t.layoutfixed;
       memorysource in((const uint8_t *)data.data(), data.size());
       bytesink normal, one, three;
-      encoderesult n = a->compress(in, (int64_t)data.size(), normal, o, nullptr);
-      encoderesult r1 = compresshard({a.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), one, o, e, nullptr);
-      encoderesult r3 = compresshard({a.get(), b.get(), c.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), three, o, e, nullptr);
+      encoderesult n = a->compress(in, (int64_t)data.size(), normal, t.o, nullptr);
+      encoderesult r1 = compresshard({a.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), one, t.o, e, nullptr);
+      encoderesult r3 = compresshard({a.get(), b.get(), c.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), three, t.o, e, nullptr);
       EXPECT_EQ(r1.result, n.result);
-      lengths += std::to_string(r1.length) + " ";
-      if (n.result != encoderesult::compressed) continue;
+      pins[m] += std::to_string(r1.length);
+      if (n.result != encoderesult::compressed) {
+        pins[m] += " ";
+        continue;
+      }
       crc = crc32(crc, one.bytes(), (uInt)r1.length);
       EXPECT_LE(r1.length, n.length);
       EXPECT_EQ(bytesof(one, 0, r1.length), bytesof(three, 0, r3.length));
-      bool ok;
-      EXPECT_TRUE(inflateraw(bytesof(one, 0, r1.length), &ok) == data && ok);
+      std::string back;
+      std::vector<inflatedblock> blocks = inflateblocks(bytesof(one, 0, r1.length), back);
+      ASSERT_TRUE(!blocks.empty() && back == data);
+      pins[m] += ":";
+      for (size_t k = 0; k < blocks.size(); k++) {
+        pins[m] += std::to_string(blocks[k].type);
+        types[m].insert(blocks[k].type);
+        bool inside = k > 0 && k + 1 < blocks.size();
+        if (inside && blocks[k].type == 0) storedinside = true;
+        if (inside && blocks[k].type == 1 && blocks[k - 1].type == 2 && blocks[k + 1].type == 2) fixedbetween = true;
+        if (blocks[k].end - (k ? blocks[k - 1].end : 0) == 1) onesymbol = true;
+      }
+      pins[m] += " ";
     }
   }
-  // This version's extra effort: a change here must be one that is meant.
-  EXPECT_EQ(lengths + std::to_string(crc), "5853 5861 7717 14278 6419 12 12 12 12 12 953 953 1047 957 953 2186502009");
+  EXPECT_EQ(types[0], (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(types[1], (std::set<int>{0, 1, 2}));
+  EXPECT_TRUE(storedinside && fixedbetween && onesymbol);
+  // This version's extra effort and -z: bytes and block types of every
+  // stream; a change here must be one that is meant.
+  EXPECT_EQ(pins[0] + "| " + pins[1] + std::to_string(crc),
+            "5800:222022 5819:222022 7703:222 14238:2022 6414:2 12 953 6945:22202 2371:212 19:11 | "
+            "5846:222022 5850:222022 7703:222 14238:2022 6427:2 12 953 6970:2202 2379:212 19:11 3737282280");
 }
 
 }  // namespace

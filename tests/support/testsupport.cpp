@@ -182,6 +182,46 @@ std::string inflateraw(const std::string &deflated, bool *ok) {
   return out;
 }
 
+std::vector<inflatedblock> inflateblocks(const std::string &deflated, std::string &out) {
+  std::vector<inflatedblock> blocks;
+  out.clear();
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (inflateInit2(&z, -15) != Z_OK) return blocks;
+  z.next_in = (Bytef *)deflated.data();
+  z.avail_in = (uInt)deflated.size();
+  // BTYPE: the two bits after BFINAL at the block's first bit.
+  auto typeat = [&](uint64_t bit) {
+    int v = 0;
+    for (uint64_t k = 0; k < 2; k++) {
+      uint64_t b = bit + 1 + k;
+      if (b / 8 >= deflated.size()) return -1;
+      v |= ((uint8_t)deflated[b / 8] >> (b % 8) & 1) << k;
+    }
+    return v;
+  };
+  blocks.push_back({typeat(0), 0});
+  std::string buf(1 << 20, '\0');
+  int rc;
+  do {
+    z.next_out = (Bytef *)buf.data();
+    z.avail_out = (uInt)buf.size();
+    // Z_BLOCK: zlib stops after each end of block (bit 128 of data_type; bit
+    // 64 once the block ended was the last), and data_type tells how many
+    // bits of the last byte it took are the next block's.
+    rc = inflate(&z, Z_BLOCK);
+    out.append(buf.data(), buf.size() - z.avail_out);
+    if (rc == Z_OK && (z.data_type & 128) && !(z.data_type & 64)) {
+      blocks.back().end = (int64_t)out.size();
+      blocks.push_back({typeat((uint64_t)z.total_in * 8 - (uint64_t)(z.data_type & 7)), 0});
+    }
+  } while (rc == Z_OK);
+  blocks.back().end = (int64_t)out.size();
+  if (rc != Z_STREAM_END || z.avail_in != 0) blocks.clear();
+  inflateEnd(&z);
+  return blocks;
+}
+
 uint32_t le16(const std::string &b, size_t o) { return (uint8_t)b[o] | (uint32_t)(uint8_t)b[o + 1] << 8; }
 uint32_t le32(const std::string &b, size_t o) { return le16(b, o) | le16(b, o + 2) << 16; }
 

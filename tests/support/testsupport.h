@@ -47,6 +47,16 @@ bool quick();   // VORPAK_QUICK: the sanitizers' run keeps to small inputs
 // Raw Deflate through zlib; ok only if valid and ending with the data.
 std::string inflateraw(const std::string &deflated, bool *ok);
 
+// The blocks of a raw Deflate stream as zlib's inflate finds them (it stops
+// at every block's end), each with its BTYPE (read from the stream's bits
+// where zlib says the block begins) and where its data ends in out, the
+// inflated data; empty when the stream is not valid to its last byte.
+struct inflatedblock {
+  int type;
+  int64_t end;
+};
+std::vector<inflatedblock> inflateblocks(const std::string &deflated, std::string &out);
+
 // One entry as the central directory and its local header describe it.
 struct zipentry {
   std::string name, extra, comment, lextra;
