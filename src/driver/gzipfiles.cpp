@@ -92,6 +92,7 @@ bool endsingz(const std::string &name) { return name.size() >= 3 && strcasecmp(n
 
 int gzipfiles(const runoptions &o, const std::vector<std::string> &specs) {
   runoptions go = o;
+  go.select.pathnames = true;
   sourcedateepoch(go.select);
   filelist files(go.select);
   std::vector<member> all, members;

@@ -106,7 +106,7 @@ void filelist::exclude(const char *path) {
 bool filelist::excludedname(const char *dir, const char *name) const {
   if (o_.excludes.empty()) return false;
   std::string stored;
-  storedform(o_.recurse, dir, name, stored, SIZE_MAX);
+  storedform(o_.recurse || o_.pathnames, dir, name, stored, SIZE_MAX);
   for (const std::string &p : o_.excludes) {
     if (wildmatch(stored.c_str(), p.c_str())) return true;
     for (size_t s = 0; s < stored.size();) {
@@ -299,7 +299,7 @@ bool filelist::members(std::vector<member> &out) {
 }
 
 bool filelist::makestoredname(const char *dir, const char *name, std::string &out) {
-  return storedform(o_.recurse, dir, name, out, (size_t)maxpathleng) || pathtoolong(dir, name);
+  return storedform(o_.recurse || o_.pathnames, dir, name, out, (size_t)maxpathleng) || pathtoolong(dir, name);
 }
 
 bool filelist::storedname(int32_t i, std::string &out) {

@@ -33,6 +33,9 @@ constexpr int32_t maxpathleng = 259;   // longest path or stored name, without i
 struct selectoptions {
   bool recurse = false;    // -r: walk directories, store paths
   bool symlinks = false;   // a symbolic link is an entry of its own, not a copy of its target
+  // Names keep their directory part even without recursion (each file's
+  // output lies beside it, so only the same path is the same name).
+  bool pathnames = false;
   std::vector<std::string> excludes;   // patterns of stored names, or of any of their components, to leave out
   // Modification times later than this are taken as this (a reproducible
   // build's fixed time); no clamp when clamptime is false.
@@ -106,7 +109,7 @@ class filelist {
   const char *name(int32_t i) const { return pool_.data() + entries_[(size_t)i].name; }
 
   // The name under which entry i is stored and shown: without recursion the
-  // bare name; with it the directory part, "/", the name. Never starts with
+  // bare name; with it (or pathnames) the directory part, "/", the name. Never starts with
   // "/" and has no ".", ".." or empty components, so that extracting it
   // cannot write outside the target.
   bool storedname(int32_t i, std::string &out);

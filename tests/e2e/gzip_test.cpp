@@ -80,6 +80,10 @@ TEST_F(Gzip, EveryCorpusFileComesBack) {
                             "Operation cancelled.\n", before));
   ASSERT_EQ(run({"-g", "-s3", "a.txt"}, "y").status, 0);
   EXPECT_NE(readfile(path("a.txt.gz")), before);
+  // Files of one name in two directories: each its own .gz.
+  put("d/a.txt", "other");
+  ASSERT_EQ(run({"-g", "-y", "a.txt", "d/a.txt"}).status, 0);
+  EXPECT_EQ(readback(dir, "d/a.txt.gz", "other"), "");
 }
 
 // gzip -9, pigz and Python (with a name, a comment, an extra field and a
