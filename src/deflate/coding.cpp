@@ -67,8 +67,8 @@ int64_t stepcounts::symbolbits(const int32_t *lengths) const {
 
 int64_t stepcounts::dynamicbits(huffmanscratch &s, bool onecode, int32_t *lengths) {
   counts[endofblock]++;
-  lengthsfromcounts(s, counts, litlencount, lengths, 16, onecode);
-  lengthsfromcounts(s, counts + distslot, distcodecount, lengths + distslot, 16, onecode);
+  fastlengths(counts, litlencount, lengths, 16, onecode);
+  fastlengths(counts + distslot, distcodecount, lengths + distslot, 16, onecode);
   int64_t n = 3 + blockheaderbits(lengths, s, onecode) + symbolbits(lengths);
   counts[endofblock]--;
   return n;

@@ -14,6 +14,11 @@
 // (blockheader). The pass loop (passloop) runs passes until another pass is
 // predicted to save nothing or the passes repeat, and keeps the best.
 //
+// The extra-effort modes (effort.h) work on top of the passes: they run
+// more of them over other layouts and from other starting tables, keep
+// every block's best coding, and write each block as the cheapest of the
+// three block types (stored, fixed or dynamic codes).
+//
 // An encoder object holds all of this state (about 22 MB, allocated once);
 // one encoder per thread codes any number of files, and two encoders in two
 // threads never share anything but constant tables. The encoder knows

@@ -131,7 +131,9 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // Rounds of trials from the best coding's counts, on its layout.
   const std::vector<int32_t> ends = layoutof(best);
   const size_t blocks = ends.size();
-  for (int32_t round = 0; round < e.rounds; round++) {
+  bool stalled = false;
+  for (int32_t round = 0; round < e.rounds && !stalled; round++) {
+    const int64_t before = totalbits(best);
     // Every trial starts from the best coding as the round found it, and
     // its blocks go into that coding as soon as it ends, straight from its
     // encoder's recording (a large file's codings are large).
@@ -155,6 +157,9 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       }
       enc.releaserecording();
     });
+    // On a large input a round costs much: the rounds end once one saves
+    // too little to pay for the next.
+    stalled = length > e.smallinput && (before - totalbits(best)) * e.stall < before;
     if (!watcher) continue;
     // A trial wins a block when it codes it shorter than the best before it
     // and every trial before it.

@@ -40,7 +40,7 @@
 struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
   int32_t trials = 8;          // trials per round
-  int32_t trialpasses = 4;     // passes of one trial (the best of them counts)
+  int32_t trialpasses = 3;     // passes of one trial (the best of them counts)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
   // Inputs of at most smallinput bytes also try cuts by parsing again:
@@ -48,6 +48,9 @@ struct effortoptions {
   int64_t smallinput = 65536;
   int32_t cutpieces = 8;
   int32_t cutlevels = 3;
+  // Larger inputs end the rounds once one saves less than 1 / stall of
+  // the bits.
+  int64_t stall = 2000;
 };
 
 // Codes the length bytes at data into out from its position, as

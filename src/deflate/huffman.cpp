@@ -1,5 +1,6 @@
 #include "deflate/huffman.h"
 
+#include <algorithm>
 #include <cassert>
 #include <climits>
 
@@ -172,5 +173,47 @@ void canonicalcodes(const int32_t *lengths, int32_t n, int32_t *codes) {
       c >>= 1;
     }
     codes[i] = (int32_t)r;
+  }
+}
+
+void fastlengths(const int32_t *counts, int32_t n, int32_t *lengths, int32_t limit, bool onecodeforempty) {
+  int32_t used[huffmanscratch::maxsymbols];
+  int32_t nused = 0;
+  for (int32_t i = 0; i < n; i++) {
+    lengths[i] = 0;
+    if (counts[i] > 0) used[nused++] = i;
+  }
+  if (nused <= 1) {
+    if (nused == 1) lengths[used[0]] = 1;
+    else if (onecodeforempty) lengths[0] = 1;
+    return;
+  }
+  std::stable_sort(used, used + nused, [&](int32_t a, int32_t b) { return counts[a] < counts[b]; });
+  // Nodes 0..nused-1 are the leaves in ascending weight, the merged nodes
+  // follow in the order they are made (their weights ascend too).
+  int64_t weight[2 * huffmanscratch::maxsymbols];
+  int32_t parent[2 * huffmanscratch::maxsymbols];
+  for (int32_t shift = 0;; shift++) {
+    const int64_t add = ((int64_t)1 << shift) - 1;
+    for (int32_t k = 0; k < nused; k++) weight[k] = ((int64_t)counts[used[k]] + add) >> shift;
+    int32_t leaf = 0, node = nused, made = nused;
+    auto take = [&]() { return leaf < nused && (node >= made || weight[leaf] <= weight[node]) ? leaf++ : node++; };
+    while (made < 2 * nused - 1) {
+      int32_t a = take(), b = take();
+      weight[made] = weight[a] + weight[b];
+      parent[a] = parent[b] = made++;
+    }
+    // Depths from the root down: a parent is made after its children.
+    int32_t depth[2 * huffmanscratch::maxsymbols];
+    depth[made - 1] = 0;
+    int32_t deepest = 0;
+    for (int32_t k = made - 2; k >= 0; k--) {
+      depth[k] = depth[parent[k]] + 1;
+      if (k < nused && depth[k] > deepest) deepest = depth[k];
+    }
+    if (deepest < limit) {
+      for (int32_t k = 0; k < nused; k++) lengths[used[k]] = depth[k];
+      return;
+    }
   }
 }

@@ -41,3 +41,11 @@ void lengthsfromcounts(huffmanscratch &s, const int32_t *counts, int32_t n, int3
 // bit 0 first, a Huffman code goes out from its most significant bit.
 // Symbols of length 0 keep their old entry in codes.
 void canonicalcodes(const int32_t *lengths, int32_t n, int32_t *codes);
+
+// Code lengths for n counts as lengthsfromcounts gives them in cost (an
+// optimal code whose lengths are below limit, the counts coarsened the same
+// way until they are), by a quicker method with ties broken its own way:
+// the used symbols sorted by count, then merged by two queues. For the
+// extra-effort modes, which price many candidate blocks; the passes keep
+// lengthsfromcounts, whose ties are part of their output.
+void fastlengths(const int32_t *counts, int32_t n, int32_t *lengths, int32_t limit, bool onecodeforempty);

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <vector>
 
+#include "deflate/blockheader.h"
 #include "deflate/blocksplit.h"
+#include "deflate/blocktable.h"
 #include "deflate/huffman.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -41,11 +44,76 @@ TEST(Huffman, LengthsFromCountsAndCanonicalCodes) {
     }
     EXPECT_EQ(kraft, 1.0) << n;
   }
+  // The quick lengths of the extra-effort modes: a complete code within the
+  // limit, as cheap as the passes' lengths wherever those need no coarsening.
+  for (auto &[counts, onecode, lengths] : cases) {
+    ivec got(counts.size());
+    fastlengths(counts.data(), (int32_t)counts.size(), got.data(), 16, onecode);
+    int64_t cost = 0, want = 0;
+    for (size_t i = 0; i < counts.size(); i++) cost += (int64_t)counts[i] * got[i], want += (int64_t)counts[i] * lengths[i];
+    EXPECT_EQ(cost, want) << ::testing::PrintToString(counts);
+    for (size_t i = 0; i < counts.size(); i++) EXPECT_EQ(got[i] == 0, lengths[i] == 0) << i;
+  }
+  for (int32_t n : {19, 30, 286}) {
+    ivec counts(n), got(n);
+    for (int32_t i = 0; i < n; i++) counts[i] = i % 7 == 3 ? 0 : 1 << (i % 20);
+    fastlengths(counts.data(), n, got.data(), n == 19 ? 8 : 16, false);
+    double kraft = 0;
+    for (int32_t i = 0; i < n; i++) {
+      EXPECT_TRUE((got[i] == 0) == (counts[i] == 0) && got[i] < (n == 19 ? 8 : 16)) << n << " " << i;
+      kraft += got[i] ? std::ldexp(1.0, -got[i]) : 0;
+    }
+    EXPECT_EQ(kraft, 1.0) << n;
+  }
   // RFC 1951's example, bit-reversed; a symbol of length 0 keeps its old entry.
   const ivec lengths = {3, 3, 3, 3, 3, 2, 4, 4, 0};
   ivec codes(9, -1);
   canonicalcodes(lengths.data(), 9, codes.data());
   EXPECT_EQ(codes, (ivec{2, 6, 1, 5, 3, 0, 7, 15, -1}));
+}
+
+// The searched header: never longer than the rules' one, exactly as long as
+// it says, and a block of it and an end of block alone inflates (zlib) to
+// nothing.
+TEST(BlockHeader, SearchedCodingIsShorterAndValid) {
+  std::vector<ivec> tables;
+  ivec lengths(slotcount, 0);
+  for (int32_t k = 0; k < 286; k++) lengths[k] = k < 226 ? 8 : 9;   // long runs, a complete code
+  for (int32_t k = 0; k < 30; k++) lengths[distslot + k] = k < 2 ? 4 : 5;
+  tables.push_back(lengths);
+  huffmanscratch s;
+  for (uint32_t seed : {1u, 2u, 3u}) {   // ragged lengths with gaps
+    ivec counts(slotcount, 0);
+    std::string r = randombytes(400, seed);
+    for (int32_t k = 0; k < 286; k++) counts[k] = (uint8_t)r[k] % 5 ? (uint8_t)r[k] >> (seed + 2) : 0;
+    for (int32_t k = 0; k < 30; k++) counts[distslot + k] = (uint8_t)r[300 + k] % 3 ? (uint8_t)r[300 + k] : 0;
+    counts[endofblock] = 1;
+    lengthsfromcounts(s, counts.data(), 286, lengths.data(), 16, false);
+    lengthsfromcounts(s, counts.data() + distslot, 30, lengths.data() + distslot, 16, false);
+    tables.push_back(lengths);
+  }
+  int32_t shorter = 0;
+  for (const ivec &l : tables) {
+    SCOPED_TRACE(::testing::PrintToString(l));
+    headerplan plan;
+    int64_t bits = cheapestheader(l.data(), s, false, plan);
+    EXPECT_LE(bits, blockheaderbits(l.data(), s, false));
+    shorter += bits < blockheaderbits(l.data(), s, false);
+    bytesink out;
+    bitwriter w;
+    w.start(&out);
+    w.put(1, 1), w.put(2, 2);
+    writeplannedheader(w, l.data(), plan, s, false);
+    EXPECT_EQ((out.tell() * 8 + w.pendingbits) - 3, bits);
+    ivec codes(slotcount);
+    canonicalcodes(l.data(), 286, codes.data());
+    w.put(codes[endofblock], l[endofblock]);
+    w.align();
+    bool ok;
+    EXPECT_EQ(inflateraw(std::string((const char *)out.bytes(), (size_t)out.tell()), &ok), "");
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_GT(shorter, 0);
 }
 
 TEST(BlockSplit, CutsCountsAndThresholds) {

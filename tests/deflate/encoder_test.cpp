@@ -152,8 +152,8 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
   // This version's extra effort and -z: bytes and block types of every
   // stream; a change here must be one that is meant.
   EXPECT_EQ(pins[0] + "| " + pins[1] + std::to_string(crc),
-            "5800:222022 5819:222022 7703:222 14238:2022 6414:2 12 953 6945:22202 2371:212 19:11 | "
-            "5846:222022 5850:222022 7703:222 14238:2022 6427:2 12 953 6970:2202 2379:212 19:11 3737282280");
+            "5803:222022 5816:222022 7692:222 14238:2022 6394:2 12 953 6938:22202 2369:212 19:11 | "
+            "5846:2221022 5849:2221022 7692:222 14238:2022 6415:2 12 953 6966:22202 2378:212 19:11 884006127");
 }
 
 }  // namespace
