@@ -17,13 +17,15 @@ back and compared with the input. The bytes are those of the Deflate data
 (the entries' compressed sizes, a stored entry at its size), the seconds
 those of the children's CPU time (wait4: all threads together).
 
-Prints a markdown table per set and writes the picture (matplotlib) to
-bench/bytes-cpu.png, or to --png.
+Prints a markdown table per set, saves the figures beside the picture
+(bench/bytes-cpu.json) and draws the picture (matplotlib) into
+bench/bytes-cpu.png, or --png; --draw JSON only draws saved figures.
 
-usage: python3 bench/picture.py [--vorpak PATH] [--jar PATH] [--png PATH] [--sets canterbury,jar]
+usage: python3 bench/picture.py [--vorpak PATH] [--jar PATH] [--png PATH] [--sets canterbury,jar] [--draw JSON]
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -64,30 +66,33 @@ def recompressors(vorpak):
             ("advzip -z -4", lambda p: ["advzip", "-z", "-4", "-q", p])]
 
 
+def installed(exe):
+    return shutil.which(exe) or os.access(exe, os.X_OK)
+
+
+def zipresult(label, cmd, cwd, out, files):
+    """Runs cmd, checks the archive out against files; (label, bytes, CPU s)."""
+    status, cpu, _, err = runchild(cmd, cwd, subprocess.DEVNULL)
+    if status != 0 or zipfiles(out) != files:
+        sys.exit("%s failed: %s" % (label, err.strip()[:300]))
+    return label, zipdata(out), cpu
+
+
 def measure(files, srcdir, archive, vorpak, tmp):
     """files: {name: bytes} laid out under srcdir; archive: a ZIP of them.
     Returns [(label, bytes, cpu s)]."""
     results = []
     for label, argv in archivers(vorpak):
-        exe = argv("x")[0]
-        if not shutil.which(exe) and not os.access(exe, os.X_OK):
+        if not installed(argv("x")[0]):
             print("missing: %s" % label)
             continue
         out = os.path.join(tmp, "out.zip")
         if os.path.exists(out):
             os.remove(out)
         # vorpak takes the names; zip and 7zz walk "." themselves.
-        cmd = argv(out)
-        if cmd[0] == vorpak:
-            cmd += sorted(os.listdir(srcdir))
-        status, cpu, _, err = runchild(cmd, srcdir, subprocess.DEVNULL)
-        if status != 0 or zipfiles(out) != files:
-            sys.exit("%s failed: %s" % (label, err.strip()[:300]))
-        results.append((label, zipdata(out), cpu))
-    for iters in (15, 100):
-        if not shutil.which("zopfli"):
-            print("missing: zopfli")
-            break
+        cmd = argv(out) + (sorted(os.listdir(srcdir)) if argv(out)[0] == vorpak else [])
+        results.append(zipresult(label, cmd, srcdir, out, files))
+    for iters in (15, 100) if installed("zopfli") else ():
         total, cpu = 0, 0.0
         for name, data in files.items():
             out = os.path.join(tmp, "z.deflate")
@@ -102,16 +107,12 @@ def measure(files, srcdir, archive, vorpak, tmp):
             cpu += c
         results.append(("zopfli --i%d" % iters, total, cpu))
     for label, argv in recompressors(vorpak):
-        exe = argv("x")[0]
-        if not shutil.which(exe) and not os.access(exe, os.X_OK):
+        if not installed(argv("x")[0]):
             print("missing: %s" % label)
             continue
         dst = os.path.join(tmp, "re.zip")
         shutil.copy(archive, dst)
-        status, cpu, _, err = runchild(argv(dst), tmp, subprocess.DEVNULL)
-        if status != 0 or zipfiles(dst) != files:
-            sys.exit("%s failed: %s" % (label, err.strip()[:300]))
-        results.append((label, zipdata(dst), cpu))
+        results.append(zipresult(label, argv(dst), tmp, dst, files))
     return results
 
 
@@ -151,28 +152,47 @@ def jar(path, vorpak, tmp):
 
 
 def draw(sets, png):
-    import matplotlib
+    try:
+        import matplotlib
+    except ImportError:
+        sys.exit("no matplotlib for %s: apt-get install python3-matplotlib (Debian's python3), "
+                 "then draw again with --draw %s" % (sys.executable, os.path.splitext(png)[0] + ".json"))
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     fig, axes = plt.subplots(1, len(sets), figsize=(7.5 * len(sets), 6.5))
     if len(sets) == 1:
         axes = [axes]
     for ax, (title, results) in zip(axes, sets):
-        for label, n, cpu in results:
-            mine = label.startswith("vorpak")
-            ax.scatter([max(cpu, 0.01)], [n], color="tab:red" if mine else "tab:blue", s=30, zorder=3)
-            ax.annotate(label, (max(cpu, 0.01), n), textcoords="offset points", xytext=(5, 4), fontsize=8,
-                        color="tab:red" if mine else "black")
         ax.set_xscale("log")
         ax.set_xlabel("CPU seconds (log scale)")
         ax.set_ylabel("bytes of Deflate data")
-        ax.set_title(title, fontsize=10)
         ax.grid(True, which="both", alpha=0.3)
         # The close finishers, not zip -9's distant bytes, set the scale.
         best = min(n for _, n, _ in results)
-        top = sorted(n for _, n, _ in results)[-2]
-        ax.set_ylim(best * 0.998, min(top, best * 1.03) * 1.002)
+        top = min(sorted(n for _, n, _ in results)[-2], best * 1.03) * 1.002
+        ax.set_ylim(best * 0.998, top)
+        ax.set_xlim(min(max(c, 0.01) for _, _, c in results) / 2, max(c for _, _, c in results) * 3)
+        off = [label for label, n, _ in results if n > top]
+        ax.set_title(title + ("\n(off the scale: %s)" % ", ".join(off) if off else ""), fontsize=10)
         ax.yaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: "{:,.0f}".format(v)))
+        fig.canvas.draw()
+        # Each label where it overlaps no label placed before it (in pixels).
+        placed = []
+        for label, n, cpu in sorted(results, key=lambda r: r[1]):
+            if n > top:
+                continue
+            mine = label.startswith("vorpak")
+            colour = "tab:red" if mine else "tab:blue"
+            ax.scatter([max(cpu, 0.01)], [n], color=colour, s=30, zorder=3)
+            px, py = ax.transData.transform((max(cpu, 0.01), n))
+            w, h = 6.2 * len(label), 11
+            for dx, dy in [(6, 4), (6, -14), (6, 16), (6, -26), (-8 - w, 4), (-8 - w, -14), (6, 28), (6, -38)]:
+                box = (px + dx, py + dy, px + dx + w, py + dy + h)
+                if all(box[2] < q[0] or box[0] > q[2] or box[3] < q[1] or box[1] > q[3] for q in placed):
+                    break
+            placed.append(box)
+            ax.annotate(label, (max(cpu, 0.01), n), textcoords="offset points", xytext=(dx * 72 / fig.dpi, dy * 72 / fig.dpi),
+                        fontsize=8, color="tab:red" if mine else "black")
     fig.suptitle("Smaller is lower, faster is further left (vorpak in red)")
     fig.tight_layout()
     fig.savefig(png, dpi=110)
@@ -184,12 +204,21 @@ def main():
     ap.add_argument("--jar", default=DEFAULT_JAR)
     ap.add_argument("--png", default=DEFAULT_PNG)
     ap.add_argument("--sets", default="canterbury,jar")
+    ap.add_argument("--draw", metavar="JSON", help="only draw the results a run saved")
     a = ap.parse_args()
     vorpak = os.path.abspath(a.vorpak)
+    saved = os.path.splitext(a.png)[0] + ".json"
+    if a.draw:
+        with open(a.draw) as f:
+            draw(json.load(f), a.png)
+        return
     sets = []
     with tempfile.TemporaryDirectory() as tmp:
         for s in a.sets.split(","):
             sets.append(canterbury(vorpak, tmp) if s == "canterbury" else jar(a.jar, vorpak, tmp))
+    # The figures are kept beside the picture, so that it can be drawn again.
+    with open(saved, "w") as f:
+        json.dump(sets, f, indent=1)
     for title, results in sets:
         ref = dict((l, (n, c)) for l, n, c in results).get("zopfli --i100")
         rows = [[label, fmtbytes(n), "%.2f" % cpu, "%.4f" % (n / ref[0]) if ref else "-",

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "deflate/coding.h"
+#include "deflate/dynamiccode.h"
 
 // The fixed code of RFC 1951 (3.2.6) in the 320 symbol slots: literals
 // 0-143 8 bits, 144-255 9, end of block and length symbols 256-279 7,
@@ -35,14 +36,6 @@ int64_t storedbits(int64_t bytes, int64_t position);
 // Where a stored block is priced while its position is not known: its
 // header then needs 4 bits of padding, about the average.
 constexpr int64_t typicalposition = 1;
-
-// The cheapest dynamic coding of a block of the counts c: with the optimal
-// lengths of its counts, with lengths from counts evened out in stretches
-// (equal lengths make runs that the header codes in a few bits), or with had
-// (null: none; it must code every symbol counted); each with its cheapest
-// header. Sets lengths (320) and plan; returns the block's bits.
-int64_t cheapestdynamic(const stepcounts &c, const int32_t *had, huffmanscratch &s, bool onecode, int32_t *lengths,
-                        headerplan &plan);
 
 // The block as its cheapest dynamic coding, when that is shorter than what
 // it is.

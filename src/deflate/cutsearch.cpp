@@ -24,12 +24,11 @@ bool searchcuts(const std::vector<encoder *> &encs, coding &best, const uint8_t 
       for (size_t b = 0; b < best.size(); b++) {
         l.first.push_back((int32_t)l.ends.size());
         int32_t cut = start + (int32_t)((int64_t)(best[b].end - start) * k / pieces);
-        if (open[b] && cut > start && cut < best[b].end && (int32_t)best.size() + (int32_t)b < maxblocks)
-          l.ends.push_back(cut);
+        if (open[b] && cut > start && cut < best[b].end) l.ends.push_back(cut);
         l.ends.push_back(best[b].end);
         start = best[b].end;
       }
-      if ((int32_t)l.ends.size() > maxblocks) l.ends.clear();
+      if ((int32_t)l.ends.size() > maxblocks) l.ends.clear();   // a layout with too many blocks is not tried
     }
     // The starting lengths drawn here: the scratch tables serve one thread.
     for (cutlayout &l : layouts)

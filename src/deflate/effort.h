@@ -23,9 +23,10 @@
 // more time for most of what the types and the header save.
 //
 // The work is spread over the files: partition (the cut of steps into
-// blocks by cost), trials (trials and their starting lengths), blocktype
-// (the cheapest coding and type of a block, and the writing of a coding),
-// coding (what a coding holds).
+// blocks by cost), cutsearch (cuts tried by parsing again, for small
+// inputs), trials (trials and their starting lengths), dynamiccode (a
+// block's cheapest lengths and header), blocktype (the choice of each
+// block's type, and the writing of a coding), coding (what a coding holds).
 //
 // Trials run on all the encoders given, one per thread; their number
 // changes the time, never the bytes: every trial's seed comes from its round,

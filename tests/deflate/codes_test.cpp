@@ -1,11 +1,13 @@
 // Code lengths from counts, canonical codes and the splitter's estimate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "deflate/blockheader.h"
 #include "deflate/blocksplit.h"
+#include "deflate/dynamiccode.h"
 #include "deflate/blocktable.h"
 #include "deflate/huffman.h"
 #include "testsupport.h"
@@ -90,6 +92,16 @@ TEST(BlockHeader, SearchedCodingIsShorterAndValid) {
     counts[endofblock] = 1;
     lengthsfromcounts(s, counts.data(), 286, lengths.data(), 16, false);
     lengthsfromcounts(s, counts.data() + distslot, 30, lengths.data() + distslot, 16, false);
+    tables.push_back(lengths);
+  }
+  // The cheapest dynamic coding of Fibonacci counts, whose unlimited
+  // optimal code would be 20 deep: at most 15 bits, and valid.
+  {
+    stepcounts c;
+    for (int32_t k = 0, a = 1, b = 1; k < 21; k++, b = a + b, a = b - a) c.counts['a' + k] = a;
+    headerplan plan;
+    cheapestdynamic(c, nullptr, s, false, lengths.data(), plan);
+    EXPECT_LE(*std::max_element(lengths.begin(), lengths.end()), 15);
     tables.push_back(lengths);
   }
   int32_t shorter = 0;
