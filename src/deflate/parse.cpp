@@ -35,6 +35,7 @@ void encoder::startpass() {
   curblock_ = 0;
   blocks_[blockcount_ - 1].end = openend;
   ps.received = ps.nextpos = ps.reach = ps.settled = 0;
+  ps.base = 0;
   predictedsaving_ = 0;
   startblock(0);
 }
@@ -104,6 +105,27 @@ void encoder::writesteps() {
   }
 }
 
+void encoder::setblockend() {
+  parsestate &ps = parse_;
+  const int64_t e = blocks_[curblock_].end - ps.base;
+  ps.blockend = e < farend ? (int32_t)e : farend;
+}
+
+void encoder::rebase() {
+  parsestate &ps = parse_;
+  // A run end behind nextpos is never read before the next search sets it
+  // anew; raised to nextpos it cannot fall out of range over many rebases.
+  if (match_.runend < ps.nextpos) match_.runend = ps.nextpos;
+  match_.runend -= rebasestep;
+  ps.base += rebasestep;
+  ps.received -= rebasestep;
+  ps.nextpos -= rebasestep;
+  ps.settled -= rebasestep;
+  ps.reach -= rebasestep;
+  ps.steplimit -= rebasestep;
+  if (curblock_ < blockcount_) setblockend();
+}
+
 void encoder::parsechunk(const uint8_t *buf, int32_t n) {
   parsestate &ps = parse_;
   matchstate &m = match_;
@@ -122,7 +144,7 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
   } else {
     until = ps.received;
   }
-  ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
+  ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
 
   const bool searching = options_.strategy <= 2;
   while (ps.nextpos < until) {
@@ -173,10 +195,10 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
       // of a large block from overflowing.
       ps.pathcost[ps.nextpos & costmask] = blockstartcost;
 
-      if (ps.nextpos >= blocks_[curblock_].end) {
+      if (ps.nextpos >= ps.blockend) {
         endblock();
         for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
-        ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
+        ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
         ps.pathcost[ps.nextpos & costmask] = blockstartcost;
       }
     }
