@@ -174,7 +174,19 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
       while (ps.nextpos < to) {
         int32_t q = ps.nextpos;
         ps.pathcost[q & costmask] = unreached;
-        skip(q);
+        if (forced && options_.strategy <= 1) {
+          // Searched all the same, with the step limit below every step so
+          // that nothing is offered: every position then has its distance
+          // list, and the match state at any position is what the window's
+          // bytes decide, whatever the parse before it did (what lets a
+          // block be coded from a state rebuilt over the window alone).
+          const int32_t limit = ps.steplimit;
+          ps.steplimit = q;
+          search(q, 0);
+          ps.steplimit = limit;
+        } else {
+          skip(q);
+        }
         // Every byte value the parse weighs keeps a code for the next pass.
         // A skipped byte is a copy of one weighed earlier in the same block
         // (the stretch before a forced cut is longer than any match reaches
