@@ -36,8 +36,13 @@ int32_t encoder::layout(bytesource &in, int64_t length) {
   const int64_t sections = length > maxblocklength ? (length + maxblocklength - 1) / maxblocklength : 1;
   const bool split = options_.splitthreshold > 0.0;
   const uint8_t *whole = split ? in.whole() : nullptr;
+  // One buffer of the longest section (they differ by a byte at most): a
+  // buffer that grew for a longer one would be held twice while it moves.
   std::vector<uint8_t> copy;
-  if (split && !whole && !in.rewind()) return -1;
+  if (split && !whole) {
+    copy.resize((size_t)((length + sections - 1) / sections) + 1);
+    if (!in.rewind()) return -1;
+  }
   int32_t count = 0;
   int32_t ends[maxblocks];
   for (int64_t k = 0; k < sections; k++) {
@@ -48,7 +53,6 @@ int32_t encoder::layout(bytesource &in, int64_t length) {
     if (split) {
       const uint8_t *data = whole ? whole + from : nullptr;
       if (!data) {
-        copy.resize(to - from > 0 ? (size_t)(to - from) : 1);
         if (!in.read(copy.data(), (int32_t)(to - from))) return -1;
         data = copy.data();
       }
