@@ -37,9 +37,9 @@ struct checker : encodewatcher {
   size_t size;
   std::vector<int32_t> ends;
   checker(encoder &e, bytesink &o, const uint8_t *d, size_t n) : enc(e), out(o), data(d), size(n) {}
-  void blocklayout(const int32_t *e, int32_t n) override {
+  void blocklayout(const int64_t *e, int32_t n) override {
     for (int32_t b = 0; b < n; b++)
-      if ((b ? e[b] <= e[b - 1] : e[b] < 1 && size) || n > maxblocks || e[n - 1] != (int32_t)size) abort();
+      if ((b ? e[b] <= e[b - 1] : e[b] < 1 && size) || n > maxblocks || e[n - 1] != (int64_t)size) abort();
     ends.assign(e, e + n);
   }
   void passends(int64_t length, int64_t, bool) override {

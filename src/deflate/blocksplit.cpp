@@ -127,14 +127,14 @@ void cutifworth(blocksplitter &s, const uint8_t *data, int32_t j, double thresho
 }  // namespace
 
 int32_t splitblocks(blocksplitter &s, const uint8_t *data, int32_t length, double threshold, int32_t wanted,
-                    int32_t *ends) {
+                    int32_t *ends, int32_t most) {
   assert(length >= 0);
   int32_t count = 1;
   s.parts[0].start = 0;
   s.parts[0].end = length;
 
   if (wanted > 0) {
-    if (wanted > maxblocks) wanted = maxblocks;
+    if (wanted > most) wanted = most;
     if (wanted > 1) bestcut(s, data, 0);
     while (count < wanted) {
       // The part whose cut saves the most; a tie that includes part 0 goes
@@ -163,10 +163,10 @@ int32_t splitblocks(blocksplitter &s, const uint8_t *data, int32_t length, doubl
     s.parts[0].parent = -1;
     for (int32_t i = 0; i < count; i++) {
       cutifworth(s, data, i, threshold, count);
-      if (count == maxblocks) break;
+      if (count == most) break;
       if (s.parts[i].parent >= 0) {
         cutifworth(s, data, s.parts[i].parent, threshold, count);
-        if (count == maxblocks) break;
+        if (count == most) break;
       }
     }
   }

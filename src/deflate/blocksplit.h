@@ -34,8 +34,9 @@ struct blocksplitter {
 int32_t findsplit(blocksplitter &s, const uint8_t *buf, int32_t num, double *saving);
 
 // Cuts data[0..length) into blocks: exactly count blocks when count > 0
-// (at most maxblocks, fewer when the parts become too short), else every
-// block whose best cut saves more than threshold bytes. Writes the block
-// ends in ascending order, the last being length; returns their number.
+// (at most most, fewer when the parts become too short), else every block
+// whose best cut saves more than threshold bytes, up to most blocks. Writes
+// the block ends in ascending order, the last being length; returns their
+// number.
 int32_t splitblocks(blocksplitter &s, const uint8_t *data, int32_t length, double threshold, int32_t count,
-                    int32_t *ends);
+                    int32_t *ends, int32_t most = maxblocks);

@@ -8,6 +8,7 @@
 void encoder::startblock(int32_t b) {
   blockrecord &h = blocks_[b];
   memset(h.counts, 0, sizeof h.counts);
+  setblockend();
 
   // Costs of the distance codes (rows 0..29) and the length codes (rows
   // 30..58, slots 257..285): code length plus extra bits, or nocodecost for

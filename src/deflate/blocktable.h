@@ -16,6 +16,10 @@ constexpr int32_t endofblock = 256;
 constexpr int32_t litlencount = 286;   // literal/length alphabet: slots 0..285
 constexpr int32_t distslot = 288;      // slot of distance code 0
 constexpr int32_t maxblocks = 1024;
+// Most bytes one block holds: its counts, and the sums of its counts that
+// the code-length builder takes, then stay below 2^31. Inputs of any length
+// below 2 GiB minus 64 KiB lay their blocks out as if there were no limit.
+constexpr int64_t maxblocklength = ((int64_t)1 << 31) - ((int64_t)1 << 16);
 // Price of a code without a length: more than the 258 x 15 bits of the
 // longest match spelled out in literals, so the parse avoids such codes
 // while a literal path exists.
@@ -29,12 +33,12 @@ constexpr int32_t costscale = 16;
 constexpr uint32_t seenflag = 0x80000000u;
 // A block's end while a pass runs, for the last block: the end of the data
 // ends it, never the parse.
-constexpr int32_t openend = 0x7fffffff;
+constexpr int64_t openend = INT64_MAX;
 
 struct blockrecord {
   int32_t counts[slotcount];    // this pass's counts; bit 31 is the occurrence flag
   int32_t lengths[slotcount];   // what this pass codes with; once ended, what the next pass codes with
-  int32_t end;                  // first byte after the block
+  int64_t end;                  // first byte after the block
   // With sharecosts, once the block has ended: the price of each symbol
   // by its share of the pass's counts, for the next pass (in 1/16 bits).
   int32_t sharecost[slotcount];

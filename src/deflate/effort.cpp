@@ -73,7 +73,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       normal = enc.compress(in, length, out, ro, watcher);
       std::vector<int32_t> ends0;
       for (int32_t b = 0; b < enc.blockcount(); b++)
-        ends0.push_back(b + 1 < enc.blockcount() ? enc.block(b).end : (int32_t)length);
+        ends0.push_back((int32_t)(b + 1 < enc.blockcount() ? enc.block(b).end : length));
       if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
       else enc.releaserecording(), normalended = true;
       return;

@@ -38,6 +38,10 @@
 
 #include "deflate/encoder.h"
 
+// Extra effort holds the whole input, its steps and 32-bit block ends: it
+// codes inputs below this length.
+constexpr int64_t effortmaxlength = (int64_t)1 << 31;
+
 struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
   int32_t trials = 8;          // trials per round

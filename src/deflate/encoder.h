@@ -78,7 +78,7 @@ class encoder {
 
  private:
   // ---- blocksplit.cpp and passloop.cpp ----
-  int32_t layout(bytesource &in, int32_t length);
+  int32_t layout(bytesource &in, int64_t length);
   encoderesult runpasses(bytesource &in, int64_t length, bytesink &out, encodewatcher *watcher);
   void startinglengths();
   bool recordpass(int64_t length);
@@ -91,6 +91,8 @@ class encoder {
 
   // ---- parse.cpp ----
   void startpass();
+  void setblockend();
+  void rebase();
   void parsechunk(const uint8_t *buf, int32_t n);
   void writesteps();
   int32_t forcedreach();

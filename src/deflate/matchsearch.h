@@ -1,6 +1,7 @@
 // The state of the LZ77 match search: the window, the hash chains, the run
 // table and the distance lists (see matchsearch.cpp for how they are used).
-// Positions are byte offsets within the data of the current pass, from 0.
+// Positions are byte offsets within the data of the current pass, counted
+// from the parse's base (parse.h), so that 32 bits hold them in any input.
 #pragma once
 
 #include <cstdint>

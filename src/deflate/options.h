@@ -4,8 +4,11 @@
 
 #include <cstdint>
 
-// The encoder's positions are 32-bit: it codes inputs below this length.
-constexpr int64_t encodermaxlength = (int64_t)1 << 31;
+#include "deflate/blocktable.h"
+
+// A file has at most maxblocks blocks of at most maxblocklength bytes: the
+// encoder codes inputs below this length (nearly 2 TiB).
+constexpr int64_t encodermaxlength = (int64_t)maxblocks * maxblocklength;
 
 struct encodeoptions {
   int32_t strategy = 0;            // 0 Xtreme, 1 Intense, 2 Longest Match, 3 Huffman Only
@@ -34,7 +37,7 @@ class encodewatcher {
  public:
   virtual ~encodewatcher() = default;
   // The block ends chosen for the file, the last being its length.
-  virtual void blocklayout(const int32_t *ends, int32_t count) { (void)ends, (void)count; }
+  virtual void blocklayout(const int64_t *ends, int32_t count) { (void)ends, (void)count; }
   // Pass number pass (from 1) begins.
   virtual void passbegins(int32_t pass) { (void)pass; }
   // The pass just ended wrote length bytes; predictedsaving is what it

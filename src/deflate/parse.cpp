@@ -35,6 +35,7 @@ void encoder::startpass() {
   curblock_ = 0;
   blocks_[blockcount_ - 1].end = openend;
   ps.received = ps.nextpos = ps.reach = ps.settled = 0;
+  ps.base = 0;
   predictedsaving_ = 0;
   startblock(0);
 }
@@ -104,6 +105,27 @@ void encoder::writesteps() {
   }
 }
 
+void encoder::setblockend() {
+  parsestate &ps = parse_;
+  const int64_t e = blocks_[curblock_].end - ps.base;
+  ps.blockend = e < farend ? (int32_t)e : farend;
+}
+
+void encoder::rebase() {
+  parsestate &ps = parse_;
+  // A run end behind nextpos is never read before the next search sets it
+  // anew; raised to nextpos it cannot fall out of range over many rebases.
+  if (match_.runend < ps.nextpos) match_.runend = ps.nextpos;
+  match_.runend -= rebasestep;
+  ps.base += rebasestep;
+  ps.received -= rebasestep;
+  ps.nextpos -= rebasestep;
+  ps.settled -= rebasestep;
+  ps.reach -= rebasestep;
+  ps.steplimit -= rebasestep;
+  if (curblock_ < blockcount_) setblockend();
+}
+
 void encoder::parsechunk(const uint8_t *buf, int32_t n) {
   parsestate &ps = parse_;
   matchstate &m = match_;
@@ -122,7 +144,7 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
   } else {
     until = ps.received;
   }
-  ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
+  ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
 
   const bool searching = options_.strategy <= 2;
   while (ps.nextpos < until) {
@@ -152,7 +174,19 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
       while (ps.nextpos < to) {
         int32_t q = ps.nextpos;
         ps.pathcost[q & costmask] = unreached;
-        skip(q);
+        if (forced && options_.strategy <= 1) {
+          // Searched all the same, with the step limit below every step so
+          // that nothing is offered: every position then has its distance
+          // list, and the match state at any position is what the window's
+          // bytes decide, whatever the parse before it did (what lets a
+          // block be coded from a state rebuilt over the window alone).
+          const int32_t limit = ps.steplimit;
+          ps.steplimit = q;
+          search(q, 0);
+          ps.steplimit = limit;
+        } else {
+          skip(q);
+        }
         // Every byte value the parse weighs keeps a code for the next pass.
         // A skipped byte is a copy of one weighed earlier in the same block
         // (the stretch before a forced cut is longer than any match reaches
@@ -173,10 +207,10 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
       // of a large block from overflowing.
       ps.pathcost[ps.nextpos & costmask] = blockstartcost;
 
-      if (ps.nextpos >= blocks_[curblock_].end) {
+      if (ps.nextpos >= ps.blockend) {
         endblock();
         for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
-        ps.steplimit = blocks_[curblock_].end < ps.received ? blocks_[curblock_].end : ps.received;
+        ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
         ps.pathcost[ps.nextpos & costmask] = blockstartcost;
       }
     }

@@ -5,6 +5,7 @@
 // pass is predicted to save nothing, when the sequence of tables repeats,
 // or at the pass cap; the best pass is re-created when the last is not the
 // best, and a file that does not shrink is to be stored.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -28,21 +29,39 @@ void *encoder::operator new(size_t size) {
 
 void encoder::operator delete(void *p) { free(p); }
 
-int32_t encoder::layout(bytesource &in, int32_t length) {
-  int32_t ends[maxblocks];
-  int32_t count = 1;
-  ends[0] = length;
-  if (options_.splitthreshold > 0.0) {
-    const uint8_t *data = in.whole();
-    std::vector<uint8_t> copy;
-    if (!data) {
-      copy.resize(length > 0 ? (size_t)length : 1);
-      if (!in.rewind() || !in.read(copy.data(), length)) return -1;
-      data = copy.data();
-    }
-    count = splitblocks(splitter_, data, length, options_.splitthreshold, options_.blockcount, ends);
+int32_t encoder::layout(bytesource &in, int64_t length) {
+  // An input longer than a block may be is first cut into equal sections of
+  // at most maxblocklength bytes, each given its share of the blocks, and
+  // the splitter cuts each section; a shorter input is one section.
+  const int64_t sections = length > maxblocklength ? (length + maxblocklength - 1) / maxblocklength : 1;
+  const bool split = options_.splitthreshold > 0.0;
+  const uint8_t *whole = split ? in.whole() : nullptr;
+  // One buffer of the longest section (they differ by a byte at most): a
+  // buffer that grew for a longer one would be held twice while it moves.
+  std::vector<uint8_t> copy;
+  if (split && !whole) {
+    copy.resize((size_t)((length + sections - 1) / sections) + 1);
+    if (!in.rewind()) return -1;
   }
-  for (int32_t b = 0; b < count; b++) blocks_[b].end = ends[b];
+  int32_t count = 0;
+  int32_t ends[maxblocks];
+  for (int64_t k = 0; k < sections; k++) {
+    const int64_t from = length * k / sections, to = length * (k + 1) / sections;
+    const auto share = [&](int64_t n) { return (int32_t)(n * (k + 1) / sections - n * k / sections); };
+    int32_t got = 1;
+    ends[0] = (int32_t)(to - from);
+    if (split) {
+      const uint8_t *data = whole ? whole + from : nullptr;
+      if (!data) {
+        if (!in.read(copy.data(), (int32_t)(to - from))) return -1;
+        data = copy.data();
+      }
+      const int32_t wanted = options_.blockcount > 0 ? std::max(share(options_.blockcount), 1) : 0;
+      got = splitblocks(splitter_, data, (int32_t)(to - from), options_.splitthreshold, wanted, ends,
+                        share(maxblocks));
+    }
+    for (int32_t b = 0; b < got; b++) blocks_[count++].end = from + ends[b];
+  }
   return count;
 }
 
@@ -72,7 +91,10 @@ int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t 
   for (int64_t o = 0; o < length; o += readpiece) {
     int32_t n = length - o < readpiece ? (int32_t)(length - o) : readpiece;
     if (!in.read(chunk_.data(), n)) return -1;
-    for (int32_t k = 0; k < n; k += pieces) parsechunk(chunk_.data() + k, n - k < pieces ? n - k : pieces);
+    for (int32_t k = 0; k < n; k += pieces) {
+      if (parse_.received >= rebaseat) rebase();
+      parsechunk(chunk_.data() + k, n - k < pieces ? n - k : pieces);
+    }
     if (out.failed()) return -2;
   }
   parsechunk(nullptr, 0);
@@ -156,7 +178,7 @@ encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, e
   passhistory &h = history_;
   h.lastpass = false;
   h.passcount = 0;
-  h.bestlength = 0x7fffffff;
+  h.bestlength = INT64_MAX;
   const int64_t start = out.tell();
   int64_t len;
   for (;;) {
@@ -195,12 +217,12 @@ encoderesult encoder::compress(bytesource &in, int64_t length, bytesink &out, co
                                encodewatcher *watcher) {
   options_ = options;
   try {
-    blockcount_ = layout(in, (int32_t)length);
+    blockcount_ = layout(in, length);
   } catch (const std::bad_alloc &) {
     return {encoderesult::nomemory, 0, 0};
   }
   if (blockcount_ < 0) return {encoderesult::readfailed, 0, 0};
-  int32_t ends[maxblocks];
+  int64_t ends[maxblocks];
   for (int32_t b = 0; b < blockcount_; b++) ends[b] = blocks_[b].end;
   if (watcher) watcher->blocklayout(ends, blockcount_);
   startinglengths();

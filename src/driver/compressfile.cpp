@@ -15,6 +15,12 @@ void checkwritten(archivefile &archive) {
   if (archive.sink().failed()) fatal("%s", writeerror(archive.name()).c_str());
 }
 
+int64_t maxcodedlength(const runoptions &o) { return o.effort > 0 ? effortmaxlength : encodermaxlength; }
+
+std::string toolarge(const runoptions &o, const std::string &path) {
+  return "Error: " + path + (o.effort > 0 ? " is too large for -x (2 GiB or more)\n" : " is too large (2 TiB or more)\n");
+}
+
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
                        bytesink &out, encodewatcher *watcher) {
   // -z without -x: the normal run, its blocks then typed and their headers

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "deflate/deflate.h"
+#include "deflate/effort.h"
 #include "driver/driver.h"
 #include "driver/fileline.h"
 #include "driver/inputfile.h"
@@ -36,6 +37,12 @@ struct filetocode {
 // the archive in a message about a sink or an entry that failed.
 codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const filetocode &file,
                    const previousarchive *prev, bytesink &out, fileline &line, const std::string &archivename);
+
+// The length from which a file is too large to code in the mode o asks for
+// (extra effort holds a whole file, and has a lower limit), and the error
+// that says so; both are checked before any file is coded.
+int64_t maxcodedlength(const runoptions &o);
+std::string toolarge(const runoptions &o, const std::string &path);
 
 // Codes size bytes in memory into out: in passes, or with -x# with extra
 // effort on all the encoders given (one per thread).

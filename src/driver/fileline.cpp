@@ -41,11 +41,11 @@ std::string figures(int64_t compressed, int64_t original) {
 
 void beginline(const std::string &name) { myprintf("  Adding: %-12s %s", name.c_str(), progressword); }
 
-void fileline::blocklayout(const int32_t *ends, int32_t count) {
+void fileline::blocklayout(const int64_t *ends, int32_t count) {
   if (verbose_) {
     say("   \nBlock boundaries: ");
     if (count == 1) say("none");
-    for (int32_t b = 0; b < count - 1; b++) say(b ? ",%x" : "%x", ends[b]);
+    for (int32_t b = 0; b < count - 1; b++) say(b ? ",%llx" : "%llx", (long long)ends[b]);
     say(" (%d block", count);
     if (count > 1) say("s");
     say(")\n\n");

@@ -32,7 +32,7 @@ class fileline : public encodewatcher {
     return std::move(text_);
   }
 
-  void blocklayout(const int32_t *ends, int32_t count) override;
+  void blocklayout(const int64_t *ends, int32_t count) override;
   void passbegins(int32_t pass) override;
   void passends(int64_t length, int64_t predictedsaving, bool finalpass) override;
   void trialends(int32_t trial, int64_t length, int32_t won, int32_t blocks) override;

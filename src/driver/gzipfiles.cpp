@@ -105,8 +105,8 @@ int gzipfiles(const runoptions &o, const std::vector<std::string> &specs) {
   if (members.empty()) return warn("No files found\n"), 1;
   // Every limit is met and every question answered before any file is coded.
   for (const member &m : members) {
-    if (go.encode.strategy != strategystored && files[m.index].size >= encodermaxlength)
-      fatal("Error: %s is too large (2 GiB or more)\n", m.path.c_str());
+    if (go.encode.strategy != strategystored && files[m.index].size >= maxcodedlength(go))
+      fatal("%s", toolarge(go, m.path).c_str());
     overwriteprompt(go, m.path + ".gz");
   }
   // The line shows the path, which the .gz lies beside.

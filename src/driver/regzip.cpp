@@ -18,7 +18,7 @@ bool regzip(const runoptions &o, const std::string &path, const mappedfile &f) {
   std::string error;
   if (!readgzip(f.data, f.size, m, data, error)) return warn("Error: %s: %s\n", path.c_str(), error.c_str()), false;
   const int64_t before = (int64_t)f.size;
-  if ((int64_t)data.size() >= encodermaxlength || o.encode.strategy == strategystored) {
+  if ((int64_t)data.size() >= effortmaxlength || o.encode.strategy == strategystored) {
     myprintf("      Total: %9lld bytes, unchanged\n", (long long)before);
     return true;
   }

@@ -113,7 +113,7 @@ bool rezipone(const runoptions &o, const std::string &path) {
   for (size_t k = 0; k < a.entries.size(); k++) {
     const zipinentry &e = a.entries[k];
     work[k].recode = o.encode.strategy != strategystored && !isdirectory(e) && !(e.flags & 1) &&
-                     e.size < (uint64_t)encodermaxlength &&
+                     e.size < (uint64_t)effortmaxlength &&
                      (e.method == methoddeflated || (e.method == methodstored && o.rezipstored && e.size > 0));
   }
   archivefile out;

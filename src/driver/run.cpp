@@ -212,8 +212,8 @@ int vorpak(int argc, char **argv) {
   }
   // Every limit is met before any file is coded.
   for (const member &m : members)
-    if (o.encode.strategy != strategystored && files[m.index].size >= encodermaxlength)
-      fatal("Error: %s is too large (2 GiB or more)\n", m.path.c_str());
+    if (o.encode.strategy != strategystored && files[m.index].size >= maxcodedlength(o))
+      fatal("%s", toolarge(o, m.path).c_str());
 
   // -u: the archive there now is read first; one it refuses stays as it is.
   std::unique_ptr<previousarchive> prev;

@@ -18,7 +18,7 @@ const section sections[] = {{"-s0", {}}, {"-s1", {.strategy = 1}}, {"-s2", {.str
 
 struct layoutseen : encodewatcher {
   std::vector<int> ends;
-  void blocklayout(const int32_t *e, int32_t count) override { ends.assign(e, e + count); }
+  void blocklayout(const int64_t *e, int32_t count) override { ends.assign(e, e + count); }
 };
 
 class Corpus : public ::testing::TestWithParam<size_t> {};

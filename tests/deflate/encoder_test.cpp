@@ -26,7 +26,7 @@ struct everypass : encodewatcher {
   encodeoptions o;
   std::vector<int32_t> ends;
   everypass(encoder &e, bytesink &b, const std::string &d, encodeoptions op) : enc(e), out(b), data(d), o(op) {}
-  void blocklayout(const int32_t *e, int32_t n) override { ends.assign(e, e + n); }
+  void blocklayout(const int64_t *e, int32_t n) override { ends.assign(e, e + n); }
   void passends(int64_t length, int64_t, bool) override {
     bool ok;
     ASSERT_TRUE(inflateraw(bytesof(out, 0, length), &ok) == data && ok);

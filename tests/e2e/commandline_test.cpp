@@ -62,7 +62,7 @@ TEST_F(CommandLine, RunsThatEndBeforeTheQuestion) {
       {{"save", "@missing.lst"}, "Warning: list file missing.lst could not be read: No such file or directory\n" + nofiles},
       {{"save", "-x", "*.c"}, "Error: -x *.c: -x is extra effort; --exclude=*.c leaves files out, -x3 *.c archives them with extra effort\n"},
       {{"save", "a.txt", "d1/f", "d2/f"}, "Error: d1/f and d2/f would both be stored as f\n"},
-      {{"save", "a.txt", "big"}, "Error: big is too large (2 GiB or more)\n"},
+      {{"-x1", "save", "a.txt", "big"}, "Error: big is too large for -x (2 GiB or more)\n"},
       {{std::string(256, 'n')}, "Error: " + std::string(256, 'n') + ": name too long\n"},
       {{"-q", "save", "*.c"}, ""}, {{"-q"}, ""}, {{"-z", "*.none"}, "Warning: *.none matches no file\n" + nofiles}};
   for (auto &[args, text] : cases) {

@@ -101,4 +101,15 @@ TEST_F(Zip64, LargeFilesAndOffsetsStored) {
   std::filesystem::remove(path("large.zip"));
 }
 
+// A file of 4.5 GiB coded (Huffman Only): the encoder past 2 and 4 GiB, its
+// sizes in the local header's ZIP64 field.
+TEST_F(Zip64, LargeFileCoded) {
+  const uint64_t big = ((uint64_t)9 << 29) + 1;
+  put("big", "");
+  std::filesystem::resize_file(path("big"), big);   // sparse: nothing written
+  ASSERT_EQ(run({"-q", "-s3", "large", "big"}).status, 0);
+  EXPECT_EQ(readersagree(dir, "large.zip", 1, {{"big", big, 0}}), "");
+  std::filesystem::remove(path("large.zip"));
+}
+
 }  // namespace
