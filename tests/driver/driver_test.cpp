@@ -57,9 +57,9 @@ TEST(Options, EachOptionAndItsCorners) {
   parsed p = parse({"-f", "-K", "-yes", "-zl12", "-@x", "--fast", "-v", "-x3", "--help", "--exclude"});
   std::string all;
   for (auto &w : p.warnings) all += w;
-  EXPECT_EQ(all, "Warning: option -f not known, ignored\nWarning: option -K not known, ignored\nWarning: option -yes not known, ignored\n"
-                 "Warning: option -zl12 not known, ignored\nWarning: option -@x not known, ignored\n"
-                 "Warning: option --fast not known, ignored\nWarning: --exclude needs a pattern, ignored\n");
+  std::string want;
+  for (const char *w : {"-f", "-K", "-yes", "-zl12", "-@x", "--fast"}) want += std::string("Warning: option ") + w + " not known, ignored\n";
+  EXPECT_EQ(all, want + "Warning: --exclude needs a pattern, ignored\n");
   for (auto args : {std::vector<std::string>{"save", "-x", "a.o"}, {"save", "-x3", "*.o"}, {"-x", "-r", "*.o"}, {"save", "-x", "*.o"}})
     EXPECT_EQ(parse(args).error.empty(), args[2] != "*.o" || args[1] != "-x") << testing::PrintToString(args);
 }

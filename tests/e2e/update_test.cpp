@@ -1,7 +1,6 @@
 // -u: an update gives the bytes of a fresh run, codes only what changed,
 // leaves an unchanged archive untouched and refuses a damaged one.
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <filesystem>
 
@@ -16,20 +15,6 @@ std::pair<long, long> mtime(const std::string &p) {
   struct stat st {};
   stat(p.c_str(), &st);
   return {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-}
-
-// s with its last four bytes changed so that its CRC-32 is crc: the table
-// steps run back from the wanted register to choose each byte's table row.
-std::string forgecrc(std::string s, uint32_t crc) {
-  uint32_t table[256], want = ~crc, rows[4], state = ~(uint32_t)crc32(0, (const Bytef *)s.data(), (uInt)s.size() - 4);
-  for (uint32_t i = 0; i < 256; i++) {
-    table[i] = i;
-    for (int k = 0; k < 8; k++) table[i] = table[i] & 1 ? 0xedb88320 ^ (table[i] >> 1) : table[i] >> 1;
-  }
-  for (int k = 3; k >= 0; want = (want ^ table[rows[k]]) << 8, k--)
-    for (rows[k] = 0; table[rows[k]] >> 24 != want >> 24;) rows[k]++;
-  for (int k = 0; k < 4; state = (state >> 8) ^ table[rows[k]], k++) s[s.size() - 4 + k] = (char)((state ^ rows[k]) & 0xff);
-  return s;
 }
 
 // Archive a tree, change a file, add one, remove one: -u gives the bytes of
@@ -88,14 +73,14 @@ TEST_F(Update, KeepsTheDataOfTheRunThatCodedThem) {
 // A damaged archive is refused and stays as it was; an entry whose bytes
 // differ from the file although size and CRC-32 agree is coded anew.
 TEST_F(Update, TrustsNoSizeOrCrcAlone) {
+  // The old archive's entry holds other bytes under the file's size and
+  // CRC-32 (its data changed by hand, its records left as they were).
   const std::string a = textbytes(3000, 7);
-  std::string b = a;
-  b[1000] ^= 1;
-  b = forgecrc(b, (uint32_t)crc32(0, (const Bytef *)a.data(), (uInt)a.size()));
-  ASSERT_EQ(crc32(0, (const Bytef *)b.data(), (uInt)b.size()), crc32(0, (const Bytef *)a.data(), (uInt)a.size()));
-  put("a.txt", b);
-  ASSERT_EQ(run({"-s4", "save", "a.txt"}).status, 0);
   put("a.txt", a);
+  ASSERT_EQ(run({"-s4", "save", "a.txt"}).status, 0);
+  std::string old = readfile(path("save.zip"));
+  old[30 + 5 + 1000] ^= 1;
+  put("save.zip", old);
   runresult r = run({"-u", "save", "a.txt"});
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(run({"fresh", "a.txt"}).status, 0);

@@ -127,8 +127,6 @@ TEST_F(FileList, ExclusionsAndFilesNamedTwice) {
 TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
   const std::string longdir(200, 'd'), longname(70, 'n'), p260(260, 'p');
   put(longdir + "/" + longname);
-  put("big", "");
-  std::filesystem::resize_file("big", (uintmax_t)5 << 30);   // sparse: nothing written
   const std::pair<std::string, std::string> cases[] = {{longdir + "/*", "Error: " + longdir + "/" + longname + ": path too long\n"},
                                                        {p260 + "/x", "Error: " + p260 + ": path too long\n"}};
   for (auto &[spec, message] : cases) {
@@ -136,8 +134,6 @@ TEST_F(FileList, LimitsEndTheRunWithTheirMessage) {
     EXPECT_FALSE(f.add(spec.c_str()));
     EXPECT_EQ(f.error(), message);
   }
-  filelist f(recursive(false));
-  EXPECT_TRUE(f.add("big") && f.count() == 1 && f[0].size == (int64_t)5 << 30);
 }
 
 // MS-DOS time in local time, clamped to 1980-01-01 .. 2107-12-31 23:59:58.
