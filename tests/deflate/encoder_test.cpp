@@ -129,6 +129,7 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
   for (int m = 0; m < 2; m++) {
     for (const testcase &t : cases) {
       const std::string &data = t.data;
+      if (quick() && data.size() > 13000) continue;   // the sanitizers' run keeps to small inputs
       SCOPED_TRACE(testing::Message() << data.size() << " bytes, strategy " << t.o.strategy << ", mode " << m);
       effortoptions e = modes[m];
       e.layoutfixed = t.layoutfixed;
@@ -161,6 +162,7 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
       pins[m] += " ";
     }
   }
+  if (quick()) return;
   EXPECT_EQ(types[0], (std::set<int>{0, 1, 2}));
   EXPECT_EQ(types[1], (std::set<int>{0, 1, 2}));
   EXPECT_TRUE(storedinside && fixedbetween && onesymbol);
