@@ -19,8 +19,7 @@ const archivecase cases[] = {
     {{"-s0"}, "mixed"}, {{"-s2", "-b16", "-j1"}, "mixed"}, {{"-zl121", "-s3"}, "mixed"},   // no distance code at all
     {{"-s4", "-ns"}, "mixed"}, {{"-ns", "-s1", "-rn"}, "mixed"},
     {{"-n1024", "-ns"}, "mixed"},   // more headers than they save: -ns keeps them for the readers
-    {{"-x1", "-r"}, "tree"}, {{"-r"}, "names"}, {{"-s3"}, "edges"},   // around the 64 KiB pieces of input
-    {{"--dos-attributes", "-s2"}, "mixed"}, {{"--dos-attributes", "-r"}, "names"}};
+    {{"-x1", "-r"}, "tree"}, {{"-r"}, "names"}, {{"-s3"}, "edges"}};   // around the 64 KiB pieces of input
 
 // A set's files, the arguments that select them, which shrink and which cannot.
 struct fileset {
@@ -75,14 +74,11 @@ TEST_P(Interop, EveryReaderAndEveryRecord) {
     // Deflated where the data shrink, stored where they cannot (-ns, -s4 force).
     EXPECT_EQ(e.method, s4 ? 0 : ns || s.shrinks.count(e.name) ? 8 : s.cannot.count(e.name) ? 0 : e.method) << e.name;
     bool ascii = std::all_of(e.name.begin(), e.name.end(), [](char ch) { return (unsigned char)ch < 128; });
-    // Made by Unix with the file's mode; with --dos-attributes the MS-DOS
-    // archive bit alone, but a UTF-8 name (flagged) keeps the Unix form.
+    // Made by Unix with the file's mode; a UTF-8 name is flagged.
     struct stat st;
     ASSERT_EQ(stat(path(e.name).c_str(), &st), 0);
-    const bool unix = !std::count(c.options.begin(), c.options.end(), "--dos-attributes") || !ascii;
-    const uint32_t mode = !unix ? 0 : ascii ? st.st_mode : 0100644u;
     EXPECT_EQ(std::make_tuple(e.flags, e.made, e.extattr, e.intattr, e.time, e.date, e.extra + e.lextra + e.comment),
-              std::make_tuple((e.method == 8 ? 2 : 0) | (ascii ? 0 : 0x800), unix ? 0x314 : 20, mode << 16 | 0x20, 0,
+              std::make_tuple((e.method == 8 ? 2 : 0) | (ascii ? 0 : 0x800), 0x314, st.st_mode << 16 | 0x20, 0,
                               14 * 2048 + 37 * 32 + 29, 5 + 24 * 512 + 3 * 32, "")) << e.name;
     EXPECT_EQ(std::tie(e.lversion, e.lflags, e.lmethod, e.ltime, e.ldate, e.lcrc, e.lcsize, e.lusize),
               std::tie(e.version, e.flags, e.method, e.time, e.date, e.crc, e.csize, e.usize)) << e.name;
