@@ -10,7 +10,9 @@
 // the match state held only what the window's bytes decide, they would be
 // the same. Prints the offset of the first step that differs, or "same".
 //
-//   blockstate [-w window] [-s strategy] file ...    (defaults 32768, 0)
+//   blockstate [-w window] [-s strategy] [-c cuts] file ...    (defaults 32768, 0, 3)
+//
+// With -c N the cuts fall at 1/(N+1), 2/(N+1), ... of each file instead.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,11 +44,12 @@ static std::vector<parsestep> secondblock(encoder &enc, const std::string &data,
 
 int main(int argc, char **argv) {
   int64_t window = 32768;
-  int32_t strategy = 0;
+  int32_t strategy = 0, cuts = 0;
   int k = 1;
   for (; k + 1 < argc && argv[k][0] == '-'; k += 2) {
     if (!strcmp(argv[k], "-w")) window = atoll(argv[k + 1]);
     else if (!strcmp(argv[k], "-s")) strategy = atoi(argv[k + 1]);
+    else if (!strcmp(argv[k], "-c")) cuts = atoi(argv[k + 1]);
   }
   std::unique_ptr<encoder> enc(new encoder);
   for (; k < argc; k++) {
@@ -54,7 +57,12 @@ int main(int argc, char **argv) {
     std::stringstream ss;
     ss << f.rdbuf();
     const std::string data = ss.str();
-    for (int64_t cut : {(int64_t)data.size() / 3, (int64_t)data.size() / 2, (int64_t)data.size() * 2 / 3}) {
+    std::vector<int64_t> at = {(int64_t)data.size() / 3, (int64_t)data.size() / 2, (int64_t)data.size() * 2 / 3};
+    if (cuts > 0) {
+      at.clear();
+      for (int32_t c = 1; c <= cuts; c++) at.push_back((int64_t)data.size() * c / (cuts + 1));
+    }
+    for (int64_t cut : at) {
       const int64_t from = cut > window ? cut - window : 0;
       const std::vector<parsestep> a = secondblock(*enc, data, cut, strategy);
       const std::vector<parsestep> b = secondblock(*enc, data.substr((size_t)from), cut - from, strategy);

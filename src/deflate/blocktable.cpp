@@ -81,7 +81,7 @@ void encoder::endblock() {
   if (options_.sharecosts) sharesofcounts(h);
 
   curblock_++;
-  if (curblock_ == blockcount_) return;
+  if (curblock_ == stopblock_) return;
   startblock(curblock_);
   recordblockstart();
   bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL

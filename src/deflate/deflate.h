@@ -12,7 +12,9 @@
 // (blocktable) derives from the block's own counts the lengths that the next
 // pass will use, predicts the saving, and writes the next block's header
 // (blockheader). The pass loop (passloop) runs passes until another pass is
-// predicted to save nothing or the passes repeat, and keeps the best.
+// predicted to save nothing or the passes repeat, and keeps the best. Given
+// encoders to spare, a pass codes ranges of its blocks on them in parallel
+// (passranges), with the same bits.
 //
 // The extra-effort modes (effort.h) work on top of the passes: they run
 // more of them over other layouts and from other starting tables, keep

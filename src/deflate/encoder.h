@@ -4,6 +4,7 @@
 //
 //   blocksplit.cpp   where the blocks end (once per file)
 //   passloop.cpp     the passes, their history, the best pass kept
+//   passranges.cpp   one pass in ranges of blocks on several encoders
 //   blocktable.cpp   starting and ending a block within a pass
 //   parse.cpp        the shortest-path parse and the writing of its steps
 //   matchsearch.cpp  the candidates the parse weighs at each position
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "deflate/bitwriter.h"
@@ -38,8 +40,11 @@ class encoder {
 
   // Codes length bytes of in (read from its first byte, once per pass) as a
   // Deflate stream into out, from out's position at the call; see deflate.h.
+  // With a lender, an input in memory (in.whole()) and a strategy whose
+  // match state the bytes before a block decide, each pass codes ranges of
+  // blocks on the encoders it can borrow (see passranges.cpp).
   encoderesult compress(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
-                        encodewatcher *watcher);
+                        encodewatcher *watcher, encoderlender *lender = nullptr);
 
   // The pass loop alone, over blocks that end at ends[0..count) (the last
   // is length) and start with the given 320-slot lengths each.
@@ -81,6 +86,12 @@ class encoder {
   int32_t layout(bytesource &in, int64_t length);
   encoderesult runpasses(bytesource &in, int64_t length, bytesink &out, encodewatcher *watcher);
   void startinglengths();
+  // ---- passranges.cpp ----
+  int64_t rangedpass(bytesource &in, int64_t length, bytesink &out);
+  void coderange(const uint8_t *data, int64_t length, int32_t first, int32_t stop, bytesink &sink);
+  int64_t rebuildfrom(int64_t start) const;
+  void warmupto(int32_t until);
+  void beginblock(int32_t b);
   bool recordpass(int64_t length);
   uint32_t fingerprint() const;
   void restorebest();
@@ -91,9 +102,12 @@ class encoder {
 
   // ---- parse.cpp ----
   void startpass();
+  void resetstate();
   void setblockend();
   void rebase();
   void parsechunk(const uint8_t *buf, int32_t n);
+  void receive(const uint8_t *buf, int32_t n);
+  void parseupto(int32_t until);
   void writesteps();
   int32_t forcedreach();
   bool stepcoded(parsestep r) const;
@@ -134,7 +148,10 @@ class encoder {
   // The blocks of the current file and the one being coded.
   blockrecord blocks_[maxblocks];
   int32_t blockcount_;
-  int32_t curblock_;          // blockcount_ once every block is finished
+  int32_t curblock_;          // stopblock_ once every block is finished
+  int32_t stopblock_;         // the pass ends with the block before it: blockcount_, or a range's end
+  encoderlender *lender_ = nullptr;   // the file's lender, if any
+  std::unique_ptr<bytesink> rangebits_;   // a borrowed encoder's range of a pass, from bit 0
   int32_t codes_[slotcount];  // bit-reversed codes of the current block
   int32_t newlengths_[slotcount];
   // Parse cost of each code row (length + extra bits, or nocodecost).

@@ -30,6 +30,10 @@ struct encodeoptions {
   // bits of its code length (the extra-effort modes; a small block's codes
   // settle better so).
   bool sharecosts = false;
+  // With a lender: the least bytes a range of a pass coded in parallel is
+  // given (below it the range's rebuilt match state costs more than its
+  // share of the pass saves). The bits never depend on it.
+  int64_t leastrange = (int64_t)1 << 19;
 };
 
 // Told of the file's progress, between passes only (never on a hot path).
@@ -51,6 +55,20 @@ class encodewatcher {
   virtual void trialends(int32_t trial, int64_t length, int32_t won, int32_t blocks) {
     (void)trial, (void)length, (void)won, (void)blocks;
   }
+};
+
+class encoder;
+
+// Encoders the caller can spare while a file is coded: each pass borrows
+// what it can get and codes ranges of its blocks on them in parallel, with
+// the bits one encoder alone would write. Asked once per pass, never on a
+// hot path.
+class encoderlender {
+ public:
+  virtual ~encoderlender() = default;
+  // An encoder nothing else codes with until it is given back, or null.
+  virtual encoder *borrow() = 0;
+  virtual void giveback(encoder *e) = 0;
 };
 
 struct encoderesult {

@@ -14,7 +14,8 @@
 // spans more than the step ring.
 constexpr int32_t forcecut = stepringsize - 1;
 
-void encoder::startpass() {
+// The parse and the match state as a pass finds them at its start.
+void encoder::resetstate() {
   parsestate &ps = parse_;
   ps.pathcost[0] = blockstartcost;
   for (int32_t k = 1; k <= costmask; k++) ps.pathcost[k] = unreached;
@@ -32,11 +33,16 @@ void encoder::startpass() {
     m.runbyte = 0;
   }
 
-  curblock_ = 0;
-  blocks_[blockcount_ - 1].end = openend;
   ps.received = ps.nextpos = ps.reach = ps.settled = 0;
   ps.base = 0;
   predictedsaving_ = 0;
+}
+
+void encoder::startpass() {
+  resetstate();
+  curblock_ = 0;
+  stopblock_ = blockcount_;
+  blocks_[blockcount_ - 1].end = openend;
   startblock(0);
 }
 
@@ -123,27 +129,35 @@ void encoder::rebase() {
   ps.settled -= rebasestep;
   ps.reach -= rebasestep;
   ps.steplimit -= rebasestep;
-  if (curblock_ < blockcount_) setblockend();
+  if (curblock_ < stopblock_) setblockend();
+}
+
+void encoder::receive(const uint8_t *buf, int32_t n) {
+  parsestate &ps = parse_;
+  matchstate &m = match_;
+  int32_t o = ps.received & windowmask;
+  int32_t n1 = n < windowsize - o ? n : windowsize - o;
+  memcpy(m.window + o, buf, (size_t)n1);
+  memcpy(m.window, buf + n1, (size_t)(n - n1));
+  memcpy(m.window + windowsize, m.window, 4);
+  ps.received += n;
 }
 
 void encoder::parsechunk(const uint8_t *buf, int32_t n) {
-  parsestate &ps = parse_;
-  matchstate &m = match_;
   // Positions are processed only once lookahead bytes follow them, except
   // at the end of the data (n = 0), so that the same data fed in pieces of
   // any size gives the same bits.
-  int32_t until;
   if (n > 0) {
-    int32_t o = ps.received & windowmask;
-    int32_t n1 = n < windowsize - o ? n : windowsize - o;
-    memcpy(m.window + o, buf, (size_t)n1);
-    memcpy(m.window, buf + n1, (size_t)(n - n1));
-    memcpy(m.window + windowsize, m.window, 4);
-    ps.received += n;
-    until = ps.received - lookahead;
+    receive(buf, n);
+    parseupto(parse_.received - lookahead);
   } else {
-    until = ps.received;
+    parseupto(parse_.received);
   }
+}
+
+void encoder::parseupto(int32_t until) {
+  parsestate &ps = parse_;
+  matchstate &m = match_;
   ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
 
   const bool searching = options_.strategy <= 2;
@@ -209,6 +223,7 @@ void encoder::parsechunk(const uint8_t *buf, int32_t n) {
 
       if (ps.nextpos >= ps.blockend) {
         endblock();
+        if (curblock_ == stopblock_) return;
         for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
         ps.steplimit = ps.blockend < ps.received ? ps.blockend : ps.received;
         ps.pathcost[ps.nextpos & costmask] = blockstartcost;

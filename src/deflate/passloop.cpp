@@ -190,7 +190,7 @@ encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, e
     }
     if (watcher) watcher->passbegins(h.passcount + 1);
     out.seek(start);
-    len = onepass(in, length, out);
+    len = rangedpass(in, length, out);
     if (len < 0) return {len == -1 ? encoderesult::readfailed : encoderesult::writefailed, 0, h.passcount + 1};
     if (watcher) watcher->passends(len, predictedsaving_, h.lastpass);
 
@@ -214,7 +214,7 @@ encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, e
 }
 
 encoderesult encoder::compress(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
-                               encodewatcher *watcher) {
+                               encodewatcher *watcher, encoderlender *lender) {
   options_ = options;
   try {
     blockcount_ = layout(in, length);
@@ -226,5 +226,8 @@ encoderesult encoder::compress(bytesource &in, int64_t length, bytesink &out, co
   for (int32_t b = 0; b < blockcount_; b++) ends[b] = blocks_[b].end;
   if (watcher) watcher->blocklayout(ends, blockcount_);
   startinglengths();
-  return runpasses(in, length, out, watcher);
+  lender_ = lender;
+  const encoderesult r = runpasses(in, length, out, watcher);
+  lender_ = nullptr;
+  return r;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -21,6 +22,17 @@ std::string toolarge(const runoptions &o, const std::string &path) {
   return "Error: " + path + (o.effort > 0 ? " is too large for -x (2 GiB or more)\n" : " is too large (2 TiB or more)\n");
 }
 
+namespace {
+
+// Reads size bytes of in, in pieces a read can take.
+bool readwhole(inputfile &in, uint8_t *data, int64_t size) {
+  for (int64_t o = 0; o < size; o += 1 << 30)
+    if (!in.read(data + o, (int32_t)std::min<int64_t>(size - o, 1 << 30))) return false;
+  return true;
+}
+
+}  // namespace
+
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
                        bytesink &out, encodewatcher *watcher) {
   // -z without -x: the normal run, its blocks then typed and their headers
@@ -36,8 +48,9 @@ encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, 
   return encs[0]->compress(in, size, out, o.encode, watcher);
 }
 
-codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const filetocode &file,
-                   const previousarchive *prev, bytesink &out, fileline &line, const std::string &archivename) {
+codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender, inputfile &in,
+                   const filetocode &file, const previousarchive *prev, bytesink &out, fileline &line,
+                   const std::string &archivename) {
   codedfile c;
   const fileentry &f = file.f;
   const std::string &path = file.path;
@@ -60,19 +73,32 @@ codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inpu
     return c;
   }
   encoderesult r;
-  if (o.effort > 0) {
-    // Extra effort works on the whole file at once, from several threads.
-    std::vector<uint8_t> data;
+  // Extra effort works on the whole file at once, from several threads; so
+  // do the passes of a file coded in ranges, which then read it once (and
+  // its CRC-32 is that of the bytes coded). A file of more than a block's
+  // bytes streams through its passes, as does a file there is no memory for
+  // when the ranges would only save time.
+  const bool ranged = lender && o.encode.strategy != 2 && f.size >= 2 * o.encode.leastrange && f.size < maxblocklength;
+  std::vector<uint8_t> data;
+  if (o.effort > 0 || ranged) {
     try {
       data.resize((size_t)f.size);
     } catch (const std::bad_alloc &) {
-      c.message = "malloc failed\n";
-      return c;
+      if (o.effort > 0) {
+        c.message = "malloc failed\n";
+        return c;
+      }
     }
-    if (!in.rewind() || !in.read(data.data(), (int32_t)f.size)) r = {encoderesult::readfailed, 0, 0};
-    else r = codebytes(o, encs, data.data(), f.size, out, &line);
-  } else {
+  }
+  if (data.size() != (size_t)f.size) {
     r = encs[0]->compress(in, f.size, out, o.encode, &line);
+  } else if (!in.rewind() || !readwhole(in, data.data(), f.size)) {
+    r = {encoderesult::readfailed, 0, 0};
+  } else if (o.effort > 0) {
+    r = codebytes(o, encs, data.data(), f.size, out, &line);
+  } else {
+    memorysource whole(data.data(), data.size());
+    r = encs[0]->compress(whole, f.size, out, o.encode, &line, lender);
   }
   switch (r.result) {
     case encoderesult::readfailed:
@@ -128,8 +154,8 @@ int64_t zipwriter::plain(const member &m, const fileentry &f) {
   return (int64_t)data.size();
 }
 
-codedfile::outcome zipwriter::code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
-                                   const filetocode &file) {
+codedfile::outcome zipwriter::code(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender,
+                                   inputfile &in, const filetocode &file) {
   bytesink &out = archive_.sink();
   const fileentry &f = file.f;
   ziprecord rec = filerecord(file.name, f.time, f.date, f.mode, o.records);
@@ -140,7 +166,7 @@ codedfile::outcome zipwriter::code(const runoptions &o, const std::vector<encode
     setmethod(rec, methoddeflated);
     writelocalheader(out, rec);
   }
-  codedfile c = codefile(o, encs, in, file, prev_, out, line, archive_.name());
+  codedfile c = codefile(o, encs, lender, in, file, prev_, out, line, archive_.name());
   if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
   if (c.result == codedfile::reused || c.result == codedfile::stored) {
     // Over the local header or the longer attempt, if there was one.

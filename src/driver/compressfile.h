@@ -31,12 +31,15 @@ struct filetocode {
 };
 
 // Codes the file, open as in, into out from out's position; the line shows
-// the passes. A file that does not shrink (or every file under -s4) comes
+// the passes. With a lender (the run's idle encoders), a file large enough
+// is read into memory once and its passes code ranges of blocks on the
+// encoders they can borrow. A file that does not shrink (or every file under -s4) comes
 // back as stored, for the caller to store from in; with -u, a file whose
 // bytes prev holds comes back as reused, coded not at all. archivename names
 // the archive in a message about a sink or an entry that failed.
-codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in, const filetocode &file,
-                   const previousarchive *prev, bytesink &out, fileline &line, const std::string &archivename);
+codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender, inputfile &in,
+                   const filetocode &file, const previousarchive *prev, bytesink &out, fileline &line,
+                   const std::string &archivename);
 
 // The length from which a file is too large to code in the mode o asks for
 // (extra effort holds a whole file, and has a lower limit), and the error
@@ -58,9 +61,10 @@ class entrywriter {
   // A symbolic link or an empty directory, with its line; returns the input
   // bytes it stands for.
   virtual int64_t plain(const member &m, const fileentry &f) = 0;
-  // Codes the file, open as in, straight into its place, with its line.
-  virtual codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
-                                  const filetocode &file) = 0;
+  // Codes the file, open as in, straight into its place, with its line
+  // (lender: see codefile).
+  virtual codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender,
+                                  inputfile &in, const filetocode &file) = 0;
   // Writes what a worker coded (c, the data in coded from position 0, or
   // stored from in), then the line as the worker captured it.
   virtual codedfile::outcome coded(const codedfile &c, const bytesink &coded, inputfile &in, const filetocode &file,
@@ -78,8 +82,8 @@ class zipwriter : public entrywriter {
   zipwriter(const runoptions &o, archivefile &archive, std::vector<ziprecord> &records, const previousarchive *prev)
       : o_(o), archive_(archive), records_(records), prev_(prev) {}
   int64_t plain(const member &m, const fileentry &f) override;
-  codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
-                          const filetocode &file) override;
+  codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender,
+                          inputfile &in, const filetocode &file) override;
   codedfile::outcome coded(const codedfile &c, const bytesink &coded, inputfile &in, const filetocode &file,
                            fileline &line) override;
   const previousarchive *previous() const override { return prev_; }

@@ -11,6 +11,7 @@
 
 #include "console/console.h"
 #include "driver/compressfile.h"
+#include "driver/encoderpool.h"
 #include "driver/fileline.h"
 
 namespace {
@@ -56,7 +57,7 @@ loopcount serialloop(const runoptions &o, const filelist &files, const std::vect
     inputfile in;
     std::string failed = openinput(in, m.path);
     if (!failed.empty()) fatal("%s", failed.c_str());
-    (out.code(fo, encs, in, {f, m.name, m.path}) == codedfile::reused ? count.reused : count.coded)++;
+    (out.code(fo, encs, nullptr, in, {f, m.name, m.path}) == codedfile::reused ? count.reused : count.coded)++;
     myprintf("\n");
   }
   return count;
@@ -100,8 +101,8 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
   std::deque<filejob *> todo;         // jobs no worker has taken, in list order
   bool ending = false;
 
+  encoderpool encoders(o.threads);
   auto work = [&]() {
-    std::unique_ptr<encoder> enc(new encoder);
     runoptions fo = o;
     fo.progress = false;
     for (;;) {
@@ -122,8 +123,11 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
       j->line = std::make_unique<fileline>(o.verbose, f.size, &j->pass);
       j->openfailed = openinput(j->in, j->m->path);
       const filetocode file{f, j->m->name, j->m->path};
-      if (j->openfailed.empty())
-        j->result = codefile(fo, {enc.get()}, j->in, file, out.previous(), j->coded, *j->line, out.outputname(file));
+      if (j->openfailed.empty()) {
+        encoder *enc = encoders.take();
+        j->result = codefile(fo, {enc}, &encoders, j->in, file, out.previous(), j->coded, *j->line, out.outputname(file));
+        encoders.giveback(enc);
+      }
       std::lock_guard<std::mutex> lock(m);
       j->done = true;
       finished.notify_all();
@@ -145,7 +149,6 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
   int64_t aheadsize = 0;
   loopcount count;
   size_t next = 0;   // the next member to take
-  std::unique_ptr<encoder> writerenc;
   for (;;) {
     // Take entries while the workers may run ahead.
     while (next < members.size() && (ahead.empty() || (aheadsize < aheadbytes && ahead.size() < aheadfiles + (size_t)o.threads))) {
@@ -172,12 +175,14 @@ loopcount parallelloop(const runoptions &o, const filelist &files, const std::ve
       count.input += out.plain(mb, f);
     } else if (j.large) {
       count.input += f.size;
-      if (!writerenc) writerenc.reset(new encoder);
       runoptions fo = o;
       fo.encode.randomseed = fileseed(seed, mb.index);
       std::string failed = openinput(j.in, mb.path);
       if (!failed.empty()) stop(), fatal("%s", failed.c_str());
-      (out.code(fo, {writerenc.get()}, j.in, {f, mb.name, mb.path}) == codedfile::reused ? count.reused : count.coded)++;
+      encoder *enc = encoders.take();
+      const codedfile::outcome r = out.code(fo, {enc}, &encoders, j.in, {f, mb.name, mb.path});
+      encoders.giveback(enc);
+      (r == codedfile::reused ? count.reused : count.coded)++;
     } else {
       count.input += f.size;
       // The progress word is visible while the file is coded.

@@ -26,7 +26,9 @@ loopcount serialloop(const runoptions &o, const filelist &files, const std::vect
 
 // The loop with o.threads workers coding files ahead while this thread
 // writes them in list order, each line printed complete when its file's
-// turn comes: the output and the text are those of the serial loop.
+// turn comes: the output and the text are those of the serial loop. The
+// encoders of workers without a file code ranges of the blocks of those
+// being coded.
 loopcount parallelloop(const runoptions &o, const filelist &files, const std::vector<member> &members, entrywriter &out,
                        uint64_t seed);
 

@@ -24,13 +24,13 @@ class gzipwriter : public entrywriter {
 
   int64_t plain(const member &, const fileentry &) override { return 0; }   // only files reach it
 
-  codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, inputfile &in,
-                          const filetocode &file) override {
+  codedfile::outcome code(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender,
+                          inputfile &in, const filetocode &file) override {
     fileline line(o.verbose, o.progress, file.f.size);
     archivefile gz;
     begin(gz, file);
     const int64_t dataoff = gz.sink().tell();
-    codedfile c = codefile(o, encs, in, file, nullptr, gz.sink(), line, outputname(file));
+    codedfile c = codefile(o, encs, lender, in, file, nullptr, gz.sink(), line, outputname(file));
     if (c.result == codedfile::failed) fatal("%s", c.message.c_str());
     if (c.result == codedfile::stored) gz.sink().seek(dataoff);   // over the longer attempt, if there was one
     end(gz, c, in, file, line);

@@ -137,9 +137,13 @@ TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
   put("d/e/t2.txt", textbytes(30000, 3));
   const std::string big(quick() ? 1 : 65 << 20, 'b');   // the sanitizers' run keeps to small files
   put("big", big);
+  // Large enough for its passes to be coded in ranges of blocks with -j4,
+  // one of which starts in the middle of its text.
+  put("m.bin", quick() ? "" : textbytes(1100000, 4));
   using args = std::vector<std::string>;
   for (auto &[opts, names] : std::vector<std::pair<args, args>>{
            {{"-r", "-s1", "-n3"}, {"t.txt", "d"}}, {{"-s3"}, {"big", "t.txt", "d/r.bin"}}, {{"-r", "-v", "-b0"}, {"d"}},
+           {{"-s1", "-b4"}, {"m.bin", "t.txt"}},
            {{"-r", "-x1"}, {"t.txt", "d"}}}) {
     runresult one, four;
     for (const char *j : {"-j1", "-j4"}) {
@@ -161,7 +165,7 @@ TEST_F(CommandLine, ThreadsChangeNothingButTheTime) {
   runresult one = run({"-y", "-j1", "-r", "failed", "t.txt", "d"}), four = run({"-y", "-j4", "-r", "failed", "t.txt", "d"});
   EXPECT_EQ(std::make_tuple(one.status, one.out, one.err), std::make_tuple(four.status, four.out, four.err));
   EXPECT_EQ(four.err, "Error: d/gone not found\n");
-  EXPECT_EQ(listdir(), (std::vector<std::string>{"big", "d", "four.zip", "t.txt"}));
+  EXPECT_EQ(listdir(), (std::vector<std::string>{"big", "d", "four.zip", "m.bin", "t.txt"}));
 }
 
 }  // namespace

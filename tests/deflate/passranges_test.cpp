@@ -1,0 +1,74 @@
+// A pass coded in ranges of blocks on borrowed encoders writes the bits one
+// encoder alone writes.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "deflate/deflate.h"
+#include "testsupport.h"
+
+namespace {
+
+// Lends every encoder it holds; counts what it lent.
+struct pool : encoderlender {
+  std::vector<std::unique_ptr<encoder>> idle;
+  int32_t lent = 0, most = 0, out = 0;
+  explicit pool(int n) {
+    for (int k = 0; k < n; k++) idle.emplace_back(new encoder);
+  }
+  encoder *borrow() override {
+    if (idle.empty()) return nullptr;
+    encoder *e = idle.back().release();
+    idle.pop_back();
+    lent++, out++;
+    most = std::max(most, out);
+    return e;
+  }
+  void giveback(encoder *e) override { idle.emplace_back(e), out--; }
+};
+
+TEST(PassRanges, ParallelRangesWriteTheBitsOfOneEncoder) {
+  // Runs longer than the rebuild crossing range starts, text, noise and
+  // periodic stretches, in blocks of a few KB so that ranges start
+  // everywhere.
+  std::string runs;
+  for (int k = 0; runs.size() < 700000; k++)
+    runs += std::string((size_t)(k % 3 ? 40000 + 977 * k : 150000), (char)('a' + k % 2)) + textbytes(3000, k);
+  const size_t cut = quick() ? 150000 : std::string::npos;
+  std::string mixed = textbytes(200000, 1) + randombytes(30000, 2) + textbytes(100000, 3);
+  for (int k = 0; k < 60000; k++) mixed += "abcab"[k % 5];
+  mixed += textbytes(200000, 1);   // the same text again, farther than the window
+  const struct {
+    std::string data;
+    encodeoptions o;
+  } cases[] = {
+      {mixed.substr(0, cut), {.blockcount = 37, .leastrange = 4096}},
+      {mixed.substr(0, cut), {.strategy = 1, .splitthreshold = 16, .leastrange = 4096}},
+      {runs.substr(0, cut), {.splitthreshold = 16, .leastrange = 4096}},
+      {runs.substr(0, cut), {.strategy = 1, .blockcount = 60, .leastrange = 4096}},
+      {mixed.substr(0, cut), {.strategy = 3, .blockcount = 9, .leastrange = 4096}},
+      {mixed.substr(0, cut), {.strategy = 2, .blockcount = 9, .leastrange = 4096}},   // never in ranges
+      {textbytes(50000, 5), {.blockcount = 9, .leastrange = 4096}},
+  };
+  std::unique_ptr<encoder> enc(new encoder);
+  pool lender(7);
+  for (const auto &t : cases) {
+    SCOPED_TRACE(testing::Message() << t.data.size() << " bytes, strategy " << t.o.strategy);
+    memorysource in((const uint8_t *)t.data.data(), t.data.size());
+    bytesink alone, ranged;
+    const encoderesult a = enc->compress(in, (int64_t)t.data.size(), alone, t.o, nullptr);
+    const int32_t lentbefore = lender.lent;
+    const encoderesult r = enc->compress(in, (int64_t)t.data.size(), ranged, t.o, nullptr, &lender);
+    EXPECT_EQ(lender.lent > lentbefore, t.o.strategy != 2);
+    EXPECT_EQ(lender.out, 0);
+    ASSERT_EQ(a.result, encoderesult::compressed);
+    EXPECT_EQ(r.passes, a.passes);
+    ASSERT_EQ(r.length, a.length);
+    EXPECT_TRUE(std::equal(alone.bytes(), alone.bytes() + a.length, ranged.bytes()));
+    bool ok;
+    EXPECT_TRUE(inflateraw(std::string((const char *)ranged.bytes(), (size_t)r.length), &ok) == t.data && ok);
+  }
+  EXPECT_EQ(lender.most, 7);
+}
+
+}  // namespace
