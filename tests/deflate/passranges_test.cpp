@@ -59,7 +59,9 @@ TEST(PassRanges, ParallelRangesWriteTheBitsOfOneEncoder) {
     const encoderesult a = enc->compress(in, (int64_t)t.data.size(), alone, t.o, nullptr);
     const int32_t lentbefore = lender.lent;
     const encoderesult r = enc->compress(in, (int64_t)t.data.size(), ranged, t.o, nullptr, &lender);
-    if (t.o.strategy == 2) EXPECT_EQ(lender.lent, lentbefore);
+    if (t.o.strategy == 2) {
+      EXPECT_EQ(lender.lent, lentbefore);
+    }
     EXPECT_EQ(lender.out, 0);
     ASSERT_EQ(a.result, encoderesult::compressed);
     EXPECT_EQ(r.passes, a.passes);
