@@ -30,6 +30,16 @@
 #include "stream/bytesink.h"
 #include "stream/bytesource.h"
 
+// The input is read in pieces of this size; the parse takes at most
+// maxchunk bytes of each at a time.
+constexpr int32_t readpiece = 65536;
+
+// Bytes of the input held in memory: data[0] is the byte at offset first.
+struct heldbytes {
+  const uint8_t *data;
+  int64_t first;
+};
+
 class encoder {
  public:
   encoder();
@@ -40,9 +50,10 @@ class encoder {
 
   // Codes length bytes of in (read from its first byte, once per pass) as a
   // Deflate stream into out, from out's position at the call; see deflate.h.
-  // With a lender, an input in memory (in.whole()) and a strategy whose
-  // match state the bytes before a block decide, each pass codes ranges of
-  // blocks on the encoders it can borrow (see passranges.cpp).
+  // With a lender and a strategy whose match state the bytes before a
+  // block decide, each pass codes ranges of blocks on the encoders it can
+  // borrow (see passranges.cpp), holding a section of the input at a time
+  // unless it lies in memory (in.whole()).
   encoderesult compress(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
                         encodewatcher *watcher, encoderlender *lender = nullptr);
 
@@ -88,7 +99,9 @@ class encoder {
   void startinglengths();
   // ---- passranges.cpp ----
   int64_t rangedpass(bytesource &in, int64_t length, bytesink &out);
-  void coderange(const uint8_t *data, int64_t length, int32_t first, int32_t stop, bytesink &sink);
+  void coderange(const heldbytes &held, int64_t length, int32_t first, int32_t stop);
+  void codesection(const heldbytes &held, int64_t length, int32_t first, int32_t stop, encoder *const *helpers,
+                   int32_t helpercount, int64_t &saving);
   int64_t rebuildfrom(int64_t start) const;
   void warmupto(int32_t until);
   void beginblock(int32_t b);
@@ -152,6 +165,7 @@ class encoder {
   int32_t stopblock_;         // the pass ends with the block before it: blockcount_, or a range's end
   encoderlender *lender_ = nullptr;   // the file's lender, if any
   std::unique_ptr<bytesink> rangebits_;   // a borrowed encoder's range of a pass, from bit 0
+  std::vector<uint8_t> sectionbytes_;     // a streamed input's section, for a pass in ranges
   int32_t codes_[slotcount];  // bit-reversed codes of the current block
   int32_t newlengths_[slotcount];
   // Parse cost of each code row (length + extra bits, or nocodecost).

@@ -34,6 +34,9 @@ struct encodeoptions {
   // given (below it the range's rebuilt match state costs more than its
   // share of the pass saves). The bits never depend on it.
   int64_t leastrange = (int64_t)1 << 19;
+  // With a lender and an input that is not in memory: the most bytes of
+  // whole blocks a pass holds at a time (more when one block is longer).
+  int64_t sectionbytes = (int64_t)1 << 28;
 };
 
 // Told of the file's progress, between passes only (never on a hot path).

@@ -15,10 +15,6 @@
 #include "deflate/startingtables.h"
 #include "stream/crc32.h"
 
-// The input is read in pieces of this size; the parse takes at most
-// maxchunk bytes of each at a time.
-constexpr int32_t readpiece = 65536;
-
 encoder::encoder() : chunk_(readpiece) {}
 
 void *encoder::operator new(size_t size) {
@@ -229,5 +225,6 @@ encoderesult encoder::compress(bytesource &in, int64_t length, bytesink &out, co
   lender_ = lender;
   const encoderesult r = runpasses(in, length, out, watcher);
   lender_ = nullptr;
+  sectionbytes_ = std::vector<uint8_t>();   // a file's sections are held while it is coded only
   return r;
 }

@@ -9,6 +9,12 @@
 // joined at the running bit offset, their blocks' counts and next lengths
 // copied back: the stream is the one a single encoder writes.
 //
+// An input that is not in memory is read once per pass, in order, as it is
+// by a single encoder (so its CRC-32 is that of the bytes coded), a section
+// of whole blocks at a time: each section is held with the bytes its ranges
+// rebuild from and look ahead to, and coded in ranges before the next is
+// read. Memory then stays bounded whatever the file's length.
+//
 // How far back the rebuild starts. A search at p reads the bytes, hash
 // links and run counts of the 32 KiB before it, and the distance lists of
 // the positions there; a list is made by a search that read the lists of
@@ -72,10 +78,10 @@ void encoder::beginblock(int32_t b) {
   writeblockheader(bits_, blocks_[b].lengths, huffman_, options_.onecodeforempty);
 }
 
-// Codes blocks first..stop-1 of the pass into sink, from bit 0 of its
-// position, the last block ended (and the stream not aligned) when stop is
-// the block count.
-void encoder::coderange(const uint8_t *data, int64_t length, int32_t first, int32_t stop, bytesink &sink) {
+// Codes blocks first..stop-1 of the pass with the bit writer as it stands,
+// the last block ended (and the stream not aligned) when stop is the block
+// count. held holds the bytes the range reads.
+void encoder::coderange(const heldbytes &held, int64_t length, int32_t first, int32_t stop) {
   parsestate &ps = parse_;
   const int64_t start = first > 0 ? blocks_[first - 1].end : 0;
   const int64_t end = stop < blockcount_ ? blocks_[stop - 1].end : length;
@@ -84,7 +90,6 @@ void encoder::coderange(const uint8_t *data, int64_t length, int32_t first, int3
   // whole file; the last range reads to the end of the data.
   const int64_t feedend = stop < blockcount_ ? std::min(end + lookahead, length) : length;
 
-  bits_.start(&sink);
   resetstate();
   stopblock_ = stop;
   ps.base = from;
@@ -99,7 +104,7 @@ void encoder::coderange(const uint8_t *data, int64_t length, int32_t first, int3
   for (int64_t o = from; o < feedend;) {
     if (ps.received >= rebaseat) rebase();
     const int32_t n = (int32_t)std::min<int64_t>(maxchunk, feedend - o);
-    receive(data + o, n);
+    receive(held.data + (o - held.first), n);
     o += n;
     int32_t until = o == length ? ps.received : ps.received - lookahead;
     if (end - ps.base < until) until = (int32_t)(end - ps.base);
@@ -116,34 +121,24 @@ void encoder::coderange(const uint8_t *data, int64_t length, int32_t first, int3
   if (stop == blockcount_) endblock();
 }
 
-int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
-  const uint8_t *data = in.whole();
-  if (!lender_ || !data || options_.record || options_.strategy == 2 || blockcount_ < 2 || length < 2 * options_.leastrange)
-    return onepass(in, length, out);
-
-  // Ranges of about equal bytes, one per encoder, each starting at a block.
-  encoder *helpers[mostborrowed];
+// Codes blocks first..stop-1, whose bytes held holds, in ranges of about
+// equal bytes: the first on this encoder, the others on the helpers. Adds
+// the blocks' predicted saving to saving.
+void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, int32_t stop, encoder *const *helpers,
+                          int32_t helpercount, int64_t &saving) {
+  const int64_t start = first > 0 ? blocks_[first - 1].end : 0;
+  const int64_t bytes = (stop < blockcount_ ? blocks_[stop - 1].end : length) - start;
+  const int32_t most = (int32_t)std::min<int64_t>(helpercount, bytes / std::max<int64_t>(options_.leastrange, 1) - 1);
   int32_t firsts[mostborrowed + 2];
-  const int32_t most = (int32_t)std::min<int64_t>({blockcount_ - 1, length / std::max<int64_t>(options_.leastrange, 1) - 1, mostborrowed});
-  int32_t borrowed = 0;
-  while (borrowed < most) {
-    encoder *e = lender_->borrow();
-    if (!e) break;
-    helpers[borrowed++] = e;
-  }
   int32_t ranges = 0;
-  firsts[ranges++] = 0;
-  for (int32_t r = 1, b = 1; r <= borrowed; r++) {
-    const int64_t target = length * r / (borrowed + 1);
-    while (b < blockcount_ - 1 && blocks_[b - 1].end < target) b++;
-    if (b > firsts[ranges - 1]) firsts[ranges++] = b;
+  firsts[ranges++] = first;
+  for (int32_t r = 1, b = first + 1; r <= most; r++) {
+    const int64_t target = start + bytes * r / (most + 1);
+    while (b < stop - 1 && blocks_[b - 1].end < target) b++;
+    if (b > firsts[ranges - 1] && b < stop) firsts[ranges++] = b;
   }
-  firsts[ranges] = blockcount_;
-  while (borrowed > ranges - 1) lender_->giveback(helpers[--borrowed]);
-  if (borrowed == 0) return onepass(in, length, out);
+  firsts[ranges] = stop;
 
-  const int64_t start = passstart_ = out.tell();
-  blocks_[blockcount_ - 1].end = openend;
   std::thread threads[mostborrowed];
   for (int32_t r = 1; r < ranges; r++) {
     encoder &h = *helpers[r - 1];
@@ -155,27 +150,73 @@ int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
     while (k > 0 && blocks_[k - 1].end > rebuildfrom(blocks_[firsts[r] - 1].end)) k--;
     std::copy(blocks_ + k, blocks_ + firsts[r + 1], h.blocks_ + k);
     h.rangebits_ = std::make_unique<bytesink>();
-    auto code = [&h, data, length, first = firsts[r], stop = firsts[r + 1]] {
-      h.coderange(data, length, first, stop, *h.rangebits_);
-    };
+    h.bits_.start(h.rangebits_.get());
+    auto code = [&h, &held, length, from = firsts[r], to = firsts[r + 1]] { h.coderange(held, length, from, to); };
     try {
       threads[r - 1] = std::thread(code);
     } catch (const std::system_error &) {
       code();   // no thread to be had: the range is coded here, the bits the same
     }
   }
-  coderange(data, length, 0, firsts[1], out);
+  coderange(held, length, firsts[0], firsts[1]);
+  saving += predictedsaving_;
   for (int32_t r = 1; r < ranges; r++) {
     if (threads[r - 1].joinable()) threads[r - 1].join();
     encoder &h = *helpers[r - 1];
-    const uint8_t *bytes = h.rangebits_->bytes();
-    for (int64_t k = 0, n = h.rangebits_->tell(); k < n; k++) bits_.put(bytes[k], 8);
+    const uint8_t *bits = h.rangebits_->bytes();
+    for (int64_t k = 0, n = h.rangebits_->tell(); k < n; k++) bits_.put(bits[k], 8);
     bits_.put((int32_t)h.bits_.pending, h.bits_.pendingbits);
     std::copy(h.blocks_ + firsts[r], h.blocks_ + firsts[r + 1], blocks_ + firsts[r]);
-    predictedsaving_ += h.predictedsaving_;
+    saving += h.predictedsaving_;
     h.rangebits_.reset();
-    lender_->giveback(&h);
   }
+}
+
+int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
+  if (!lender_ || options_.record || options_.strategy == 2 || blockcount_ < 2 || length < 2 * options_.leastrange)
+    return onepass(in, length, out);
+  encoder *helpers[mostborrowed];
+  const int32_t most = (int32_t)std::min<int64_t>({blockcount_ - 1, length / std::max<int64_t>(options_.leastrange, 1) - 1, mostborrowed});
+  int32_t borrowed = 0;
+  while (borrowed < most) {
+    encoder *e = lender_->borrow();
+    if (!e) break;
+    helpers[borrowed++] = e;
+  }
+  if (borrowed == 0) return onepass(in, length, out);
+
+  const int64_t start = passstart_ = out.tell();
+  blocks_[blockcount_ - 1].end = openend;
+  bits_.start(&out);
+  int64_t saving = 0;
+  bool readfailed = false;
+  if (const uint8_t *whole = in.whole()) {
+    codesection({whole, 0}, length, 0, blockcount_, helpers, borrowed, saving);
+  } else if (!in.rewind()) {
+    readfailed = true;
+  } else {
+    // The data read once, in order, a section of whole blocks at a time,
+    // each held with the bytes its ranges rebuild from and look ahead to.
+    int64_t heldfrom = 0, heldto = 0;
+    for (int32_t first = 0, stop; first < blockcount_ && !readfailed; first = stop) {
+      const int64_t begin = first > 0 ? blocks_[first - 1].end : 0;
+      stop = first + 1;
+      while (stop < blockcount_ && (stop < blockcount_ - 1 ? blocks_[stop].end : length) - begin <= options_.sectionbytes)
+        stop++;
+      const int64_t from = rebuildfrom(begin);
+      const int64_t to = stop < blockcount_ ? std::min(blocks_[stop - 1].end + lookahead, length) : length;
+      const int64_t kept = std::max<int64_t>(heldto - from, 0);
+      memmove(sectionbytes_.data(), sectionbytes_.data() + (heldto - kept - heldfrom), (size_t)kept);
+      if ((int64_t)sectionbytes_.size() < to - from) sectionbytes_.resize((size_t)(to - from));
+      for (int64_t o = from + kept; o < to && !readfailed; o += readpiece)
+        readfailed = !in.read(sectionbytes_.data() + (o - from), (int32_t)std::min<int64_t>(readpiece, to - o));
+      heldfrom = from, heldto = to;
+      if (!readfailed) codesection({sectionbytes_.data(), from}, length, first, stop, helpers, borrowed, saving);
+    }
+  }
+  while (borrowed > 0) lender_->giveback(helpers[--borrowed]);
+  if (readfailed) return -1;
+  predictedsaving_ = saving;
   curblock_ = stopblock_ = blockcount_;
   bits_.align();
   out.flush();

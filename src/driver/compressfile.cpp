@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -21,17 +20,6 @@ int64_t maxcodedlength(const runoptions &o) { return o.effort > 0 ? effortmaxlen
 std::string toolarge(const runoptions &o, const std::string &path) {
   return "Error: " + path + (o.effort > 0 ? " is too large for -x (2 GiB or more)\n" : " is too large (2 TiB or more)\n");
 }
-
-namespace {
-
-// Reads size bytes of in, in pieces a read can take.
-bool readwhole(inputfile &in, uint8_t *data, int64_t size) {
-  for (int64_t o = 0; o < size; o += 1 << 30)
-    if (!in.read(data + o, (int32_t)std::min<int64_t>(size - o, 1 << 30))) return false;
-  return true;
-}
-
-}  // namespace
 
 encoderesult codebytes(const runoptions &o, const std::vector<encoder *> &encs, const uint8_t *data, int64_t size,
                        bytesink &out, encodewatcher *watcher) {
@@ -73,32 +61,19 @@ codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, enco
     return c;
   }
   encoderesult r;
-  // Extra effort works on the whole file at once, from several threads; so
-  // do the passes of a file coded in ranges, which then read it once (and
-  // its CRC-32 is that of the bytes coded). A file of more than a block's
-  // bytes streams through its passes, as does a file there is no memory for
-  // when the ranges would only save time.
-  const bool ranged = lender && o.encode.strategy != 2 && f.size >= 2 * o.encode.leastrange && f.size < maxblocklength;
-  std::vector<uint8_t> data;
-  if (o.effort > 0 || ranged) {
+  if (o.effort > 0) {
+    // Extra effort works on the whole file at once, from several threads.
+    std::vector<uint8_t> data;
     try {
       data.resize((size_t)f.size);
     } catch (const std::bad_alloc &) {
-      if (o.effort > 0) {
-        c.message = "malloc failed\n";
-        return c;
-      }
+      c.message = "malloc failed\n";
+      return c;
     }
-  }
-  if (data.size() != (size_t)f.size) {
-    r = encs[0]->compress(in, f.size, out, o.encode, &line);
-  } else if (!in.rewind() || !readwhole(in, data.data(), f.size)) {
-    r = {encoderesult::readfailed, 0, 0};
-  } else if (o.effort > 0) {
-    r = codebytes(o, encs, data.data(), f.size, out, &line);
+    if (!in.rewind() || !in.read(data.data(), (int32_t)f.size)) r = {encoderesult::readfailed, 0, 0};
+    else r = codebytes(o, encs, data.data(), f.size, out, &line);
   } else {
-    memorysource whole(data.data(), data.size());
-    r = encs[0]->compress(whole, f.size, out, o.encode, &line, lender);
+    r = encs[0]->compress(in, f.size, out, o.encode, &line, lender);
   }
   switch (r.result) {
     case encoderesult::readfailed:

@@ -27,6 +27,12 @@ struct pool : encoderlender {
   void giveback(encoder *e) override { idle.emplace_back(e), out--; }
 };
 
+// The same bytes, not in memory: read in pieces, pass after pass.
+struct streamsource : memorysource {
+  using memorysource::memorysource;
+  const uint8_t *whole() const override { return nullptr; }
+};
+
 TEST(PassRanges, ParallelRangesWriteTheBitsOfOneEncoder) {
   // Runs longer than the rebuild crossing range starts, text, noise and
   // periodic stretches, in blocks of a few KB so that ranges start
@@ -43,18 +49,23 @@ TEST(PassRanges, ParallelRangesWriteTheBitsOfOneEncoder) {
     encodeoptions o;
   } cases[] = {
       {mixed.substr(0, cut), {.blockcount = 37, .maxpasses = 4, .leastrange = 4096}},
-      {mixed.substr(0, cut), {.strategy = 1, .splitthreshold = 16, .maxpasses = 4, .leastrange = 4096}},
-      {runs.substr(0, cut), {.splitthreshold = 16, .maxpasses = 4, .leastrange = 4096}},
+      {mixed.substr(0, cut), {.strategy = 1, .splitthreshold = 16, .maxpasses = 4, .leastrange = 4096, .sectionbytes = 50000}},
+      {runs.substr(0, cut), {.splitthreshold = 16, .maxpasses = 4, .leastrange = 4096, .sectionbytes = 50000}},
       {runs.substr(0, cut), {.strategy = 1, .blockcount = 60, .maxpasses = 4, .leastrange = 4096}},
-      {mixed.substr(0, cut), {.strategy = 3, .blockcount = 9, .maxpasses = 4, .leastrange = 4096}},
+      {mixed.substr(0, cut), {.strategy = 3, .blockcount = 9, .maxpasses = 4, .leastrange = 4096, .sectionbytes = 50000}},
       {mixed.substr(0, cut), {.strategy = 2, .blockcount = 9, .maxpasses = 4, .leastrange = 4096}},   // never in ranges
-      {textbytes(50000, 5), {.blockcount = 9, .maxpasses = 4, .leastrange = 4096}},
+      {textbytes(50000, 5), {.blockcount = 9, .maxpasses = 4, .leastrange = 4096, .sectionbytes = 5000}},
   };
   std::unique_ptr<encoder> enc(new encoder);
   pool lender(7);
   for (const auto &t : cases) {
-    SCOPED_TRACE(testing::Message() << t.data.size() << " bytes, strategy " << t.o.strategy);
-    memorysource in((const uint8_t *)t.data.data(), t.data.size());
+    // A case with sections of its own reads its input in pieces, a section
+    // held at a time.
+    const bool stream = t.o.sectionbytes != encodeoptions{}.sectionbytes;
+    SCOPED_TRACE(testing::Message() << t.data.size() << " bytes, strategy " << t.o.strategy << (stream ? ", streamed" : ""));
+    memorysource inmemory((const uint8_t *)t.data.data(), t.data.size());
+    streamsource streaming((const uint8_t *)t.data.data(), t.data.size());
+    bytesource &in = stream ? (bytesource &)streaming : inmemory;
     bytesink alone, ranged;
     const encoderesult a = enc->compress(in, (int64_t)t.data.size(), alone, t.o, nullptr);
     const int32_t lentbefore = lender.lent;
