@@ -42,7 +42,7 @@ namespace {
 // How far before a range its match state is rebuilt from.
 constexpr int64_t rebuildspan = 4 * (int64_t)maxdistance;
 // Most encoders one pass borrows.
-constexpr int32_t mostborrowed = 63;
+constexpr int32_t mostborrowed = 255;
 
 }  // namespace
 
