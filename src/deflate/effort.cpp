@@ -177,9 +177,21 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   }
 
   // Each block with the cheapest dynamic codes of its own steps, where
-  // shorter; then the same for the steps of all blocks cut anew by their
-  // cost, if that comes out shorter with every block at its cheapest type.
+  // shorter. After rounds, the file parsed again by the whole bits of
+  // lengths from those steps' counts (every byte of a block with a code, so
+  // that the parse may take it as a literal), and each block of that,
+  // recoded the same way, kept where it is shorter. Then the same for the
+  // steps of all blocks cut anew by their cost, if that comes out shorter
+  // with every block at its cheapest type.
   for (codedblock &b : best) recodeblock(b, scratch, onecode);
+  if (e.rounds > 0 && e.polishpasses > 0) {
+    coding kept;
+    polish(*encs[0], data, length, o, e.polishpasses, ends, startinglengths(best, ends, data, 0, 0, scratch, onecode),
+           kept);
+    for (codedblock &b : kept) recodeblock(b, scratch, onecode);
+    std::vector<int32_t> from(blocks, -1);
+    mergecoding(best, from, kept, 0);
+  }
   if (!e.layoutfixed) {
     coding cut = recut(best, scratch, onecode);
     if (!cut.empty() && typedbits(cut, scratch, onecode) < typedbits(best, scratch, onecode)) best = std::move(cut);

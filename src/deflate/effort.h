@@ -12,7 +12,9 @@
 // with a weight for every length and distance code, so that a trial may take
 // up codes the passes before it had given up. Blocks with the same
 // boundaries are independent Deflate blocks: every block is coded by the
-// trial that coded it best, and finally by the cheapest codes of its own
+// trial that coded it best; the rounds' result is parsed again priced by
+// whole bits, which settles it into the nearest coding those cannot
+// improve; and every block is finally coded by the cheapest codes of its own
 // steps (the header's run-length coding searched, the lengths evened out
 // where the shorter header pays for them) where those come out shorter.
 // Last, every block is written as the cheapest of its types: stored, the
@@ -46,6 +48,7 @@ struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
   int32_t trials = 8;          // trials per round
   int32_t trialpasses = 3;     // passes of one trial (the best of them counts)
+  int32_t polishpasses = 8;    // at most this many passes priced by whole bits end the rounds (0: none)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
   // Inputs of at most smallinput bytes also try cuts by parsing again:
