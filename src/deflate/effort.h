@@ -46,9 +46,9 @@ constexpr int64_t effortmaxlength = (int64_t)1 << 31;
 
 struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
-  int32_t trials = 8;          // trials per round
+  int32_t trials = 6;          // trials per round
   int32_t trialpasses = 3;     // passes of one trial (the best of them counts)
-  int32_t polishpasses = 8;    // at most this many passes priced by whole bits end the rounds (0: none)
+  int32_t polishpasses = 8;    // at most this many passes priced by whole bits before and after the rounds (0: none)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
   // Inputs of at most smallinput bytes also try cuts by parsing again:

@@ -17,21 +17,39 @@ void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoption
   enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
 }
 
-void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept) {
-  const size_t blocks = ends.size();
-  kept.assign(blocks, codedblock{});
-  for (size_t b = 0; b < blocks; b++) kept[b].end = ends[b], kept[b].bits = INT64_MAX;
+void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
   encodeoptions to = o;
   to.record = true;
   to.sharecosts = false;
   memorysource in(data, (size_t)length);
   bytesink sink{bytesink::nowheretag{}};
-  enc.setblocks(to, ends.data(), (int32_t)blocks, lengths.data());
+  enc.setblocks(to, ends.data(), (int32_t)ends.size(), lengths.data());
+  enc.onepass(in, length, sink);
+}
+
+std::vector<int32_t> nextlengths(const encoder &enc) {
+  std::vector<int32_t> lengths;
+  for (int32_t b = 0; b < enc.blockcount(); b++)
+    lengths.insert(lengths.end(), enc.block(b).lengths, enc.block(b).lengths + slotcount);
+  return lengths;
+}
+
+void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
+            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept) {
+  const size_t blocks = ends.size();
+  kept.assign(blocks, codedblock{});
+  for (size_t b = 0; b < blocks; b++) kept[b].end = ends[b], kept[b].bits = INT64_MAX;
+  memorysource in(data, (size_t)length);
+  bytesink sink{bytesink::nowheretag{}};
   int64_t before = INT64_MAX;
   for (int32_t pass = 0; pass < passes; pass++) {
-    sink.seek(0);
-    if (enc.onepass(in, length, sink) < 0) break;
+    if (!pass) {
+      wholebitspass(enc, data, length, o, ends, lengths);
+    } else {
+      sink.seek(0);
+      if (enc.onepass(in, length, sink) < 0) break;
+    }
     const encoder::passrecord &r = enc.recording();
     int64_t total = 0;
     for (size_t b = 0; b < blocks; b++) {

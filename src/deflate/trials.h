@@ -30,6 +30,15 @@ void inparallel(const std::vector<encoder *> &encs, int32_t count, task f) {
 void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
 
+// One pass over blocks ending at ends priced by the whole bits of the given
+// lengths (320 per block, every byte of a block's data with a code); the
+// encoder's recording holds it.
+void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
+// The lengths the encoder's blocks would be coded with in its next pass:
+// those of the counts of the pass it ran last (or re-created as its best).
+std::vector<int32_t> nextlengths(const encoder &enc);
+
 // Passes over blocks ending at ends from the given starting lengths, each
 // priced by the code lengths the pass before gave (the first by the given
 // ones), while a pass codes the file shorter than the one before and at
