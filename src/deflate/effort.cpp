@@ -129,21 +129,20 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   if (layouts && length <= e.smallinput)
     searchcuts(encs, best, data, length, o, e.cutpieces, e.trialpasses, e.cutlevels, scratch, onecode);
 
-  // Rounds of trials from the best coding's counts, on its layout, after
-  // that coding is settled by whole bits (see below): so the first round
-  // is measured by what trials add to that.
+  // Rounds of trials from the best coding's counts, on its layout. First
+  // that coding is parsed again by the whole bits of lengths from its
+  // counts (every byte of a block with a code, so that the parse may take
+  // it as a literal) while that saves, each block kept where it comes out
+  // shorter: so the first round is measured by what trials add to that.
   const std::vector<int32_t> ends = layoutof(best);
   const size_t blocks = ends.size();
-  const auto polishbest = [&](bool recode) {
+  if (e.rounds > 0 && e.polishpasses > 0) {
     coding kept;
     polish(*encs[0], data, length, o, e.polishpasses, ends, startinglengths(best, ends, data, 0, 0, scratch, onecode),
            kept);
-    if (recode)
-      for (codedblock &b : kept) recodeblock(b, scratch, onecode);
     std::vector<int32_t> from(blocks, -1);
     mergecoding(best, from, kept, 0);
-  };
-  if (e.rounds > 0 && e.polishpasses > 0) polishbest(false);
+  }
   bool stalled = false;
   for (int32_t round = 0; round < e.rounds && !stalled; round++) {
     const int64_t before = totalbits(best);
@@ -196,14 +195,9 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   }
 
   // Each block with the cheapest dynamic codes of its own steps, where
-  // shorter. After rounds, the file parsed again by the whole bits of
-  // lengths from those steps' counts (every byte of a block with a code, so
-  // that the parse may take it as a literal), and each block of that,
-  // recoded the same way, kept where it is shorter. Then the same for the
-  // steps of all blocks cut anew by their cost, if that comes out shorter
-  // with every block at its cheapest type.
+  // shorter; then the same for the steps of all blocks cut anew by their
+  // cost, if that comes out shorter with every block at its cheapest type.
   for (codedblock &b : best) recodeblock(b, scratch, onecode);
-  if (e.rounds > 0 && e.polishpasses > 0) polishbest(true);
   if (!e.layoutfixed) {
     coding cut = recut(best, scratch, onecode);
     if (!cut.empty() && typedbits(cut, scratch, onecode) < typedbits(best, scratch, onecode)) best = std::move(cut);
