@@ -1,5 +1,6 @@
 #include "deflate/effort.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -128,9 +129,20 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   if (layouts && length <= e.smallinput)
     searchcuts(encs, best, data, length, o, e.cutpieces, e.trialpasses, e.cutlevels, scratch, onecode);
 
-  // Rounds of trials from the best coding's counts, on its layout.
+  // Rounds of trials from the best coding's counts, on its layout. First
+  // that coding is parsed again by the whole bits of lengths from its
+  // counts (every byte of a block with a code, so that the parse may take
+  // it as a literal) while that saves, each block kept where it comes out
+  // shorter: so the first round is measured by what trials add to that.
   const std::vector<int32_t> ends = layoutof(best);
   const size_t blocks = ends.size();
+  if (e.rounds > 0 && e.polishpasses > 0) {
+    coding kept;
+    polish(*encs[0], data, length, o, e.polishpasses, ends, startinglengths(best, ends, data, 0, 0, scratch, onecode),
+           kept);
+    std::vector<int32_t> from(blocks, -1);
+    mergecoding(best, from, kept, 0);
+  }
   bool stalled = false;
   for (int32_t round = 0; round < e.rounds && !stalled; round++) {
     const int64_t before = totalbits(best);
@@ -147,12 +159,18 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     for (size_t b = 0; b < blocks; b++) bits[b] = best[b].bits;
     std::vector<int32_t> winner(blocks, -1);
     std::mutex merging;
+    // A trial ends with a pass priced by the whole bits of its last counts'
+    // lengths, which its blocks may take where they come out shorter.
     inparallel(encs, e.trials, [&](encoder &enc, int32_t t) {
       trial(enc, data, length, o, e.trialpasses, ends, starts[(size_t)t]);
-      const encoder::passrecord &r = enc.recording();
-      {
+      for (int32_t pass = 0; pass < (e.polishpasses > 0 ? 2 : 1); pass++) {
+        if (pass) wholebitspass(enc, data, length, o, ends, nextlengths(enc));
+        const encoder::passrecord &r = enc.recording();
         std::lock_guard<std::mutex> lock(merging);
-        for (size_t b = 0; b < blocks; b++) bits[(size_t)(t + 1) * blocks + b] = recordedbits(r, b);
+        for (size_t b = 0; b < blocks; b++) {
+          int64_t &n = bits[(size_t)(t + 1) * blocks + b];
+          n = pass ? std::min(n, recordedbits(r, b)) : recordedbits(r, b);
+        }
         mergetrial(best, winner, r, t);
       }
       enc.releaserecording();

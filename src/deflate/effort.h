@@ -7,14 +7,19 @@
 // shrinks from pass to pass). So the file is also coded as one block, the
 // steps of that parse are cut into blocks by their real cost (each block's
 // optimal codes plus its header), and the file is parsed again over those
-// boundaries, as long as that helps. Then rounds of trials start from the
-// best coding's own counts, each weight scaled by a seeded random factor,
-// with a weight for every length and distance code, so that a trial may take
-// up codes the passes before it had given up. Blocks with the same
-// boundaries are independent Deflate blocks: every block is coded by the
-// trial that coded it best, and finally by the cheapest codes of its own
-// steps (the header's run-length coding searched, the lengths evened out
-// where the shorter header pays for them) where those come out shorter.
+// boundaries, as long as that helps. The passes so far price symbols by
+// their shares of the counts, which leads them to better codings than whole
+// bits do but leaves each near, not at, the coding the whole bits of its
+// own lengths cannot improve: so the best coding is settled by passes
+// priced by whole bits. Then rounds of trials start from the best coding's
+// own counts, each weight scaled by a seeded random factor, with a weight
+// for every length and distance code, so that a trial may take up codes the
+// passes before it had given up; each trial ends with a pass priced by
+// whole bits. Blocks with the same boundaries are independent Deflate
+// blocks: every block is coded by the trial (or the pass of it) that coded
+// it best, and finally by the cheapest codes of its own steps (the
+// header's run-length coding searched, the lengths evened out where the
+// shorter header pays for them) where those come out shorter.
 // Last, every block is written as the cheapest of its types: stored, the
 // fixed code with a parse made for it, or dynamic codes.
 //
@@ -44,8 +49,9 @@ constexpr int64_t effortmaxlength = (int64_t)1 << 31;
 
 struct effortoptions {
   int32_t rounds = 3;          // rounds of trials from the best coding's counts
-  int32_t trials = 8;          // trials per round
+  int32_t trials = 6;          // trials per round
   int32_t trialpasses = 3;     // passes of one trial (the best of them counts)
+  int32_t polishpasses = 8;    // at most this many passes priced by whole bits before the rounds (0: none, nor in trials)
   int32_t layoutrounds = 3;    // at most this many re-partitions and re-parses (0: the normal run's layout)
   bool layoutfixed = false;    // the user fixed the layout (-b#, -n#): only the normal run's is used
   // Inputs of at most smallinput bytes also try cuts by parsing again:

@@ -17,6 +17,52 @@ void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoption
   enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
 }
 
+void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
+  encodeoptions to = o;
+  to.record = true;
+  to.sharecosts = false;
+  memorysource in(data, (size_t)length);
+  bytesink sink{bytesink::nowheretag{}};
+  enc.setblocks(to, ends.data(), (int32_t)ends.size(), lengths.data());
+  enc.onepass(in, length, sink);
+}
+
+std::vector<int32_t> nextlengths(const encoder &enc) {
+  std::vector<int32_t> lengths;
+  for (int32_t b = 0; b < enc.blockcount(); b++)
+    lengths.insert(lengths.end(), enc.block(b).lengths, enc.block(b).lengths + slotcount);
+  return lengths;
+}
+
+void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
+            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept) {
+  const size_t blocks = ends.size();
+  kept.assign(blocks, codedblock{});
+  for (size_t b = 0; b < blocks; b++) kept[b].end = ends[b], kept[b].bits = INT64_MAX;
+  memorysource in(data, (size_t)length);
+  bytesink sink{bytesink::nowheretag{}};
+  int64_t before = INT64_MAX;
+  for (int32_t pass = 0; pass < passes; pass++) {
+    if (!pass) {
+      wholebitspass(enc, data, length, o, ends, lengths);
+    } else {
+      sink.seek(0);
+      if (enc.onepass(in, length, sink) < 0) break;
+    }
+    const encoder::passrecord &r = enc.recording();
+    int64_t total = 0;
+    for (size_t b = 0; b < blocks; b++) {
+      int64_t bits = recordedbits(r, b);
+      total += bits;
+      if (bits < kept[b].bits) takeblock(kept[b], r, b);
+    }
+    if (total >= before || enc.predictedsaving() <= 0) break;
+    before = total;
+  }
+  enc.releaserecording();
+}
+
 namespace {
 
 // Starting lengths for a block from the counts of steps coded in it.
@@ -69,5 +115,12 @@ void mergetrial(coding &best, std::vector<int32_t> &from, const encoder::passrec
   for (size_t b = 0; b < best.size(); b++) {
     int64_t bits = recordedbits(r, b);
     if (bits < best[b].bits || (bits == best[b].bits && t < from[b])) takeblock(best[b], r, b), from[b] = t;
+  }
+}
+
+void mergecoding(coding &best, std::vector<int32_t> &from, coding &c, int32_t t) {
+  for (size_t b = 0; b < best.size(); b++) {
+    int64_t bits = c[b].bits;
+    if (bits < best[b].bits || (bits == best[b].bits && t < from[b])) best[b] = std::move(c[b]), from[b] = t;
   }
 }

@@ -30,6 +30,27 @@ void inparallel(const std::vector<encoder *> &encs, int32_t count, task f) {
 void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
 
+// One pass over blocks ending at ends priced by the whole bits of the given
+// lengths (320 per block, every byte of a block's data with a code); the
+// encoder's recording holds it.
+void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
+// The lengths the encoder's blocks would be coded with in its next pass:
+// those of the counts of the pass it ran last (or re-created as its best).
+std::vector<int32_t> nextlengths(const encoder &enc);
+
+// Passes over blocks ending at ends from the given starting lengths, each
+// priced by the code lengths the pass before gave (the first by the given
+// ones), while a pass codes the file shorter than the one before and at
+// most passes of them; every block of kept (set to the layout) is the
+// block as the pass that coded it shortest coded it. A parse priced by the
+// very lengths its block is coded with is the shortest for them, so from
+// lengths derived from a good coding's counts these passes settle into the
+// nearest coding the whole bits cannot improve, which the passes priced by
+// shares pass over.
+void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
+            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept);
+
 // Starting lengths for every block of layout ends from the steps of c
 // (which need not share the layout): every byte of a block's data, and with
 // a seed every length and distance code, gets a weight of at least 1, so
@@ -43,3 +64,5 @@ std::vector<int32_t> startinglengths(const coding &c, const std::vector<int32_t>
 // from, -1 for the coding the trials started from): so the blocks kept do not
 // depend on the order in which the trials end.
 void mergetrial(coding &best, std::vector<int32_t> &from, const encoder::passrecord &r, int32_t t);
+// The same for the blocks of a coding with best's layout, moved into best.
+void mergecoding(coding &best, std::vector<int32_t> &from, coding &c, int32_t t);
