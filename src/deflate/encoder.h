@@ -103,7 +103,7 @@ class encoder {
   void codesection(const heldbytes &held, int64_t length, int32_t first, int32_t stop, encoder *const *helpers,
                    int32_t helpercount, int64_t &saving);
   int64_t rebuildfrom(int64_t start) const;
-  void warmupto(int32_t until);
+  void rebuildupto(int32_t until);
   void beginblock(int32_t b);
   bool recordpass(int64_t length);
   uint32_t fingerprint() const;

@@ -53,7 +53,7 @@ int64_t encoder::rebuildfrom(int64_t start) const {
 
 // Searches the positions up to until as a forced cut does, under the costs
 // of the block each lies in.
-void encoder::warmupto(int32_t until) {
+void encoder::rebuildupto(int32_t until) {
   parsestate &ps = parse_;
   while (ps.nextpos < until) {
     const int32_t q = ps.nextpos;
@@ -110,7 +110,7 @@ void encoder::coderange(const heldbytes &held, int64_t length, int32_t first, in
     if (end - ps.base < until) until = (int32_t)(end - ps.base);
     if (rebuilding) {
       const int32_t at = (int32_t)std::min<int64_t>(start - ps.base, until);
-      warmupto(at);
+      rebuildupto(at);
       if (ps.nextpos == start - ps.base) {
         rebuilding = false;
         beginblock(first);
