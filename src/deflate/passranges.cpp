@@ -206,7 +206,7 @@ int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
       const int64_t from = rebuildfrom(begin);
       const int64_t to = stop < blockcount_ ? std::min(blocks_[stop - 1].end + lookahead, length) : length;
       const int64_t kept = std::max<int64_t>(heldto - from, 0);
-      memmove(sectionbytes_.data(), sectionbytes_.data() + (heldto - kept - heldfrom), (size_t)kept);
+      if (kept > 0) memmove(sectionbytes_.data(), sectionbytes_.data() + (heldto - kept - heldfrom), (size_t)kept);
       if ((int64_t)sectionbytes_.size() < to - from) sectionbytes_.resize((size_t)(to - from));
       for (int64_t o = from + kept; o < to && !readfailed; o += readpiece)
         readfailed = !in.read(sectionbytes_.data() + (o - from), (int32_t)std::min<int64_t>(readpiece, to - o));
