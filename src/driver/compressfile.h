@@ -32,10 +32,11 @@ struct filetocode {
 
 // Codes the file, open as in, into out from out's position; the line shows
 // the passes. With a lender (the run's idle encoders), the passes of a file
-// large enough code ranges of its blocks on the encoders they can borrow. A file that does not shrink (or every file under -s4) comes
-// back as stored, for the caller to store from in; with -u, a file whose
-// bytes prev holds comes back as reused, coded not at all. archivename names
-// the archive in a message about a sink or an entry that failed.
+// large enough code ranges of its blocks on the encoders they can borrow.
+// A file that does not shrink (or every file under -s4) comes back as
+// stored, for the caller to store from in; with -u, a file whose bytes prev
+// holds comes back as reused, coded not at all. archivename names the
+// archive in a message about a sink or an entry that failed.
 codedfile codefile(const runoptions &o, const std::vector<encoder *> &encs, encoderlender *lender, inputfile &in,
                    const filetocode &file, const previousarchive *prev, bytesink &out, fileline &line,
                    const std::string &archivename);

@@ -1,6 +1,6 @@
 #include "driver/encoderpool.h"
 
-encoder *encoderpool::idle() {
+encoder *encoderpool::spare() {
   if (idle_.empty() && (int32_t)made_.size() < most_) {
     made_.emplace_back(new encoder);
     return made_.back().get();
@@ -15,14 +15,14 @@ encoder *encoderpool::take() {
   std::unique_lock<std::mutex> lock(m_);
   waiting_++;
   encoder *e;
-  freed_.wait(lock, [&] { return (e = idle()) != nullptr; });
+  freed_.wait(lock, [&] { return (e = spare()) != nullptr; });
   waiting_--;
   return e;
 }
 
 encoder *encoderpool::borrow() {
   std::lock_guard<std::mutex> lock(m_);
-  return waiting_ > 0 ? nullptr : idle();
+  return waiting_ > 0 ? nullptr : spare();
 }
 
 void encoderpool::giveback(encoder *e) {

@@ -26,7 +26,7 @@ class encoderpool : public encoderlender {
   void giveback(encoder *e) override;
 
  private:
-  encoder *idle();   // with m_ held: an idle or new encoder, or null
+  encoder *spare();   // with m_ held: an idle or new encoder, or null
 
   const int32_t most_;
   std::mutex m_;
