@@ -84,6 +84,10 @@ void encoder::endblock() {
   if (curblock_ == stopblock_) return;
   startblock(curblock_);
   recordblockstart();
+  writeblockstart();
+}
+
+void encoder::writeblockstart() {
   bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
   bits_.put(2, 2);                                      // BTYPE: dynamic codes
   writeblockheader(bits_, blocks_[curblock_].lengths, huffman_, options_.onecodeforempty);

@@ -103,6 +103,8 @@ class encoder {
   void codesection(const heldbytes &held, int64_t length, int32_t first, int32_t stop, encoder *const *helpers,
                    int32_t helpercount, int64_t &saving);
   int64_t rebuildfrom(int64_t start) const;
+  int64_t blockstart(int32_t b) const;
+  int64_t blockend(int32_t b, int64_t length) const;
   void rebuildupto(int32_t until);
   void beginblock(int32_t b);
   bool recordpass(int64_t length);
@@ -112,6 +114,8 @@ class encoder {
   // ---- blocktable.cpp ----
   void startblock(int32_t b);
   void endblock();
+  // BFINAL, BTYPE (dynamic codes) and the header of block curblock_.
+  void writeblockstart();
 
   // ---- parse.cpp ----
   void startpass();

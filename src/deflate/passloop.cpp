@@ -79,9 +79,7 @@ int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t 
   recording_.lengths.clear();
   startpass();
   recordblockstart();
-  bits_.put(curblock_ >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
-  bits_.put(2, 2);                                      // BTYPE: dynamic codes
-  writeblockheader(bits_, blocks_[curblock_].lengths, huffman_, options_.onecodeforempty);
+  writeblockstart();
 
   if (!in.rewind()) return -1;
   for (int64_t o = 0; o < length; o += readpiece) {

@@ -46,6 +46,11 @@ constexpr int32_t mostborrowed = 255;
 
 }  // namespace
 
+// Where block b starts and ends while a pass runs (the last block's end is
+// then open: the data's length ends it).
+int64_t encoder::blockstart(int32_t b) const { return b > 0 ? blocks_[b - 1].end : 0; }
+int64_t encoder::blockend(int32_t b, int64_t length) const { return b < blockcount_ - 1 ? blocks_[b].end : length; }
+
 // Where the match state of a range starting at start is rebuilt from.
 int64_t encoder::rebuildfrom(int64_t start) const {
   return options_.strategy <= 1 ? std::max<int64_t>(0, start - rebuildspan) : start;
@@ -73,9 +78,7 @@ void encoder::beginblock(int32_t b) {
   for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
   ps.pathcost[ps.nextpos & costmask] = blockstartcost;
   ps.reach = ps.settled = ps.nextpos;
-  bits_.put(b >= blockcount_ - 1 ? 1 : 0, 1);   // BFINAL
-  bits_.put(2, 2);                              // BTYPE: dynamic codes
-  writeblockheader(bits_, blocks_[b].lengths, huffman_, options_.onecodeforempty);
+  writeblockstart();
 }
 
 // Codes blocks first..stop-1 of the pass with the bit writer as it stands,
@@ -83,12 +86,11 @@ void encoder::beginblock(int32_t b) {
 // count. held holds the bytes the range reads.
 void encoder::coderange(const heldbytes &held, int64_t length, int32_t first, int32_t stop) {
   parsestate &ps = parse_;
-  const int64_t start = first > 0 ? blocks_[first - 1].end : 0;
-  const int64_t end = stop < blockcount_ ? blocks_[stop - 1].end : length;
+  const int64_t start = blockstart(first), end = blockend(stop - 1, length);
   const int64_t from = rebuildfrom(start);
   // Positions past a block's end see the bytes behind it, as they do in the
   // whole file; the last range reads to the end of the data.
-  const int64_t feedend = stop < blockcount_ ? std::min(end + lookahead, length) : length;
+  const int64_t feedend = std::min(end + lookahead, length);
 
   resetstate();
   stopblock_ = stop;
@@ -126,15 +128,15 @@ void encoder::coderange(const heldbytes &held, int64_t length, int32_t first, in
 // the blocks' predicted saving to saving.
 void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, int32_t stop, encoder *const *helpers,
                           int32_t helpercount, int64_t &saving) {
-  const int64_t start = first > 0 ? blocks_[first - 1].end : 0;
-  const int64_t bytes = (stop < blockcount_ ? blocks_[stop - 1].end : length) - start;
+  const int64_t start = blockstart(first);
+  const int64_t bytes = blockend(stop - 1, length) - start;
   const int32_t most = (int32_t)std::min<int64_t>(helpercount, bytes / std::max<int64_t>(options_.leastrange, 1) - 1);
   int32_t firsts[mostborrowed + 2];
   int32_t ranges = 0;
   firsts[ranges++] = first;
   for (int32_t r = 1, b = first + 1; r <= most; r++) {
     const int64_t target = start + bytes * r / (most + 1);
-    while (b < stop - 1 && blocks_[b - 1].end < target) b++;
+    while (b < stop - 1 && blockstart(b) < target) b++;
     if (b > firsts[ranges - 1] && b < stop) firsts[ranges++] = b;
   }
   firsts[ranges] = stop;
@@ -147,7 +149,7 @@ void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, 
     // The blocks the rebuild crosses (at least the one before, whose end
     // is the range's start) and the range's own.
     int32_t k = firsts[r] - 1;
-    while (k > 0 && blocks_[k - 1].end > rebuildfrom(blocks_[firsts[r] - 1].end)) k--;
+    while (k > 0 && blocks_[k - 1].end > rebuildfrom(blockstart(firsts[r]))) k--;
     std::copy(blocks_ + k, blocks_ + firsts[r + 1], h.blocks_ + k);
     h.rangebits_ = std::make_unique<bytesink>();
     h.bits_.start(h.rangebits_.get());
@@ -199,12 +201,11 @@ int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
     // each held with the bytes its ranges rebuild from and look ahead to.
     int64_t heldfrom = 0, heldto = 0;
     for (int32_t first = 0, stop; first < blockcount_ && !readfailed; first = stop) {
-      const int64_t begin = first > 0 ? blocks_[first - 1].end : 0;
+      const int64_t begin = blockstart(first);
       stop = first + 1;
-      while (stop < blockcount_ && (stop < blockcount_ - 1 ? blocks_[stop].end : length) - begin <= options_.sectionbytes)
-        stop++;
+      while (stop < blockcount_ && blockend(stop, length) - begin <= options_.sectionbytes) stop++;
       const int64_t from = rebuildfrom(begin);
-      const int64_t to = stop < blockcount_ ? std::min(blocks_[stop - 1].end + lookahead, length) : length;
+      const int64_t to = std::min(blockend(stop - 1, length) + lookahead, length);
       const int64_t kept = std::max<int64_t>(heldto - from, 0);
       if (kept > 0) memmove(sectionbytes_.data(), sectionbytes_.data() + (heldto - kept - heldfrom), (size_t)kept);
       if ((int64_t)sectionbytes_.size() < to - from) sectionbytes_.resize((size_t)(to - from));
