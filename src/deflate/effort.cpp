@@ -12,14 +12,38 @@
 
 namespace {
 
+// The encoders a phase has no task for, lent to the passes of its tasks
+// (which then code in ranges on them): at first those from first on, then
+// each encoder whose task has ended.
+class idleencoders : public encoderlender {
+ public:
+  idleencoders(const std::vector<encoder *> &encs, size_t first)
+      : idle_(encs.begin() + (int64_t)std::min(first, encs.size()), encs.end()) {}
+  encoder *borrow() override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (idle_.empty()) return nullptr;
+    encoder *e = idle_.back();
+    idle_.pop_back();
+    return e;
+  }
+  void giveback(encoder *e) override {
+    std::lock_guard<std::mutex> lock(m_);
+    idle_.push_back(e);
+  }
+
+ private:
+  std::mutex m_;
+  std::vector<encoder *> idle_;
+};
+
 // The file parsed with the fixed code's costs over layout ends: one pass,
 // since those costs do not change. A block that goes fixed needs a parse
 // made for that code; the dynamic codes' parse is tuned to them.
 coding fixedparse(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
-                  const std::vector<int32_t> &ends) {
+                  const std::vector<int32_t> &ends, encoderlender *lender) {
   std::vector<int32_t> lengths;
   for (size_t b = 0; b < ends.size(); b++) lengths.insert(lengths.end(), fixedcode.begin(), fixedcode.end());
-  trial(enc, data, length, o, 1, ends, lengths);
+  trial(enc, data, length, o, 1, ends, lengths, lender);
   return codingof(enc, ends.data(), (int32_t)ends.size());
 }
 
@@ -68,17 +92,29 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // effort: the layouts stop at their next step.
   std::atomic<bool> normalended{false};
   const bool layouts = !e.layoutfixed && e.layoutrounds > 0;
+  // The two tasks seldom end together: the one that ends first lends its
+  // encoder to the other's passes (when each has one of its own).
+  idleencoders spare(encs, layouts ? 2 : 1);
+  const bool ownencoders = encs.size() >= 2;
   inparallel(encs, layouts ? 2 : 1, [&](encoder &enc, int32_t task) {
     if (task == 0) {
       memorysource in(data, (size_t)length);
-      normal = enc.compress(in, length, out, ro, watcher);
+      normal = enc.compress(in, length, out, ro, watcher, &spare);
       std::vector<int32_t> ends0;
       for (int32_t b = 0; b < enc.blockcount(); b++)
         ends0.push_back((int32_t)(b + 1 < enc.blockcount() ? enc.block(b).end : length));
       if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
       else enc.releaserecording(), normalended = true;
+      if (ownencoders) spare.giveback(&enc);
       return;
     }
+    struct lendwhendone {
+      idleencoders &to;
+      encoder *enc;
+      ~lendwhendone() {
+        if (enc) to.giveback(enc);
+      }
+    } lend{spare, ownencoders ? &enc : nullptr};
     if (normalended) return;
     const std::vector<int32_t> one = {(int32_t)length};
     // The one-block parse starts from the bytes' own statistics, the
@@ -94,7 +130,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       w[endofblock] = 1;
       lengthsfromcounts(scratch, w, litlencount, fixed.data(), 16, onecode);
     }
-    trial(enc, data, length, o, 0, one, fixed);
+    trial(enc, data, length, o, 0, one, fixed, &spare);
     // Each round cuts the coding of the round before (the first, the
     // one-block parse's, freed once it has served: a large file's codings
     // are large).
@@ -109,7 +145,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
       if (round && ends == layoutof(layoutbest)) break;
       std::vector<int32_t> starts = startinglengths(cutfrom, ends, data, 0, 0, scratch, onecode);
       if (!round) from = coding();
-      trial(enc, data, length, o, 0, ends, starts);
+      trial(enc, data, length, o, 0, ends, starts, &spare);
       coding c = codingof(enc, ends.data(), (int32_t)ends.size());
       layouttrials.push_back({(totalbits(c) + 7) >> 3, (int32_t)c.size()});
       if (round && totalbits(c) >= totalbits(layoutbest)) break;
@@ -136,10 +172,11 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // shorter: so the first round is measured by what trials add to that.
   const std::vector<int32_t> ends = layoutof(best);
   const size_t blocks = ends.size();
+  idleencoders besidefirst(encs, 1);
   if (e.rounds > 0 && e.polishpasses > 0) {
     coding kept;
     polish(*encs[0], data, length, o, e.polishpasses, ends, startinglengths(best, ends, data, 0, 0, scratch, onecode),
-           kept);
+           kept, &besidefirst);
     std::vector<int32_t> from(blocks, -1);
     mergecoding(best, from, kept, 0);
   }
@@ -205,7 +242,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // Every block at its cheapest type, the fixed code with a parse of its
   // own.
   {
-    coding fixed = fixedparse(*encs[0], data, length, o, layoutof(best));
+    coding fixed = fixedparse(*encs[0], data, length, o, layoutof(best), &besidefirst);
     choosetypes(best, &fixed, scratch, onecode);
   }
 

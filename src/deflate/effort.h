@@ -35,7 +35,10 @@
 //
 // Trials run on all the encoders given, one per thread; their number
 // changes the time, never the bytes: every trial's seed comes from its round,
-// trial and block numbers, and results are merged in trial order.
+// trial and block numbers, and results are merged in trial order. A phase
+// with fewer tasks than encoders (the normal run beside the layouts, whichever
+// ends first; the settling; the fixed code's parse) lends the idle ones to
+// its passes, which code a large file's blocks in ranges on them.
 #pragma once
 
 #include <cstdint>

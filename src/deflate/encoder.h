@@ -58,9 +58,11 @@ class encoder {
                         encodewatcher *watcher, encoderlender *lender = nullptr);
 
   // The pass loop alone, over blocks that end at ends[0..count) (the last
-  // is length) and start with the given 320-slot lengths each.
+  // is length) and start with the given 320-slot lengths each; with a
+  // lender, as compress codes its passes.
   encoderesult passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
-                      encodewatcher *watcher, const int32_t *ends, int32_t count, const int32_t *startlengths);
+                      encodewatcher *watcher, const int32_t *ends, int32_t count, const int32_t *startlengths,
+                      encoderlender *lender = nullptr);
 
   // Sets the blocks a pass codes: their ends and starting lengths, as
   // passes() does before its first pass.
@@ -70,6 +72,9 @@ class encoder {
   // caps the bytes handed to the parse at a time (the output does not
   // depend on it).
   int64_t onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces = maxchunk);
+  // The same pass, in ranges on the encoders lender spares (the same bits
+  // and recording).
+  int64_t lentpass(bytesource &in, int64_t length, bytesink &out, encoderlender *lender);
 
   // With options.record, what the last pass wrote: its steps in order, and
   // for every block the index of its first step and the bit (counted from
@@ -148,6 +153,13 @@ class encoder {
   int32_t nextcandidate(int32_t p, int32_t l, int32_t d) const;
   void runstep(int32_t q, int32_t b);
 
+  void clearrecording() {
+    recording_.steps.clear();
+    recording_.firststep.clear();
+    recording_.firstbit.clear();
+    recording_.lengths.clear();
+  }
+  void joinrecording(passrecord &range);
   // Notes where block curblock_ begins, when recording.
   void recordblockstart() {
     if (!options_.record) return;

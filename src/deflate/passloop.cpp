@@ -73,10 +73,7 @@ void encoder::startinglengths() {
 int64_t encoder::onepass(bytesource &in, int64_t length, bytesink &out, int32_t pieces) {
   const int64_t start = passstart_ = out.tell();
   bits_.start(&out);
-  recording_.steps.clear();
-  recording_.firststep.clear();
-  recording_.firstbit.clear();
-  recording_.lengths.clear();
+  clearrecording();
   startpass();
   recordblockstart();
   writeblockstart();
@@ -163,9 +160,19 @@ void encoder::setblocks(const encodeoptions &options, const int32_t *ends, int32
 
 encoderesult encoder::passes(bytesource &in, int64_t length, bytesink &out, const encodeoptions &options,
                              encodewatcher *watcher, const int32_t *ends, int32_t count,
-                             const int32_t *startlengths) {
+                             const int32_t *startlengths, encoderlender *lender) {
   setblocks(options, ends, count, startlengths);
-  return runpasses(in, length, out, watcher);
+  lender_ = lender;
+  const encoderesult r = runpasses(in, length, out, watcher);
+  lender_ = nullptr;
+  return r;
+}
+
+int64_t encoder::lentpass(bytesource &in, int64_t length, bytesink &out, encoderlender *lender) {
+  lender_ = lender;
+  const int64_t n = rangedpass(in, length, out);
+  lender_ = nullptr;
+  return n;
 }
 
 encoderesult encoder::runpasses(bytesource &in, int64_t length, bytesink &out, encodewatcher *watcher) {

@@ -78,6 +78,7 @@ void encoder::beginblock(int32_t b) {
   for (int32_t k = 0; k <= costmask; k++) ps.pathcost[k] = unreached;
   ps.pathcost[ps.nextpos & costmask] = blockstartcost;
   ps.reach = ps.settled = ps.nextpos;
+  recordblockstart();
   writeblockstart();
 }
 
@@ -123,6 +124,18 @@ void encoder::coderange(const heldbytes &held, int64_t length, int32_t first, in
   if (stop == blockcount_) endblock();
 }
 
+// Appends a range's recording, made from its own bit 0 and first step, at
+// the bits and steps written so far.
+void encoder::joinrecording(passrecord &range) {
+  const int64_t bits = (bits_.sink->tell() - passstart_) * 8 + bits_.pendingbits;
+  const int64_t steps = (int64_t)recording_.steps.size();
+  for (int64_t k : range.firststep) recording_.firststep.push_back(k + steps);
+  for (int64_t k : range.firstbit) recording_.firstbit.push_back(k + bits);
+  recording_.lengths.insert(recording_.lengths.end(), range.lengths.begin(), range.lengths.end());
+  recording_.steps.insert(recording_.steps.end(), range.steps.begin(), range.steps.end());
+  range = passrecord{};
+}
+
 // Codes blocks first..stop-1, whose bytes held holds, in ranges of about
 // equal bytes: the first on this encoder, the others on the helpers. Adds
 // the blocks' predicted saving to saving.
@@ -153,6 +166,8 @@ void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, 
     std::copy(blocks_ + k, blocks_ + firsts[r + 1], h.blocks_ + k);
     h.rangebits_ = std::make_unique<bytesink>();
     h.bits_.start(h.rangebits_.get());
+    h.passstart_ = 0;
+    h.clearrecording();
     auto code = [&h, &held, length, from = firsts[r], to = firsts[r + 1]] { h.coderange(held, length, from, to); };
     try {
       threads[r - 1] = std::thread(code);
@@ -165,6 +180,7 @@ void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, 
   for (int32_t r = 1; r < ranges; r++) {
     if (threads[r - 1].joinable()) threads[r - 1].join();
     encoder &h = *helpers[r - 1];
+    if (options_.record) joinrecording(h.recording_);
     const uint8_t *bits = h.rangebits_->bytes();
     for (int64_t k = 0, n = h.rangebits_->tell(); k < n; k++) bits_.put(bits[k], 8);
     bits_.put((int32_t)h.bits_.pending, h.bits_.pendingbits);
@@ -175,7 +191,7 @@ void encoder::codesection(const heldbytes &held, int64_t length, int32_t first, 
 }
 
 int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
-  if (!lender_ || options_.record || options_.strategy == 2 || blockcount_ < 2 || length < 2 * options_.leastrange)
+  if (!lender_ || options_.strategy == 2 || blockcount_ < 2 || length < 2 * options_.leastrange)
     return onepass(in, length, out);
   encoder *helpers[mostborrowed];
   const int32_t most = (int32_t)std::min<int64_t>({blockcount_ - 1, length / std::max<int64_t>(options_.leastrange, 1) - 1, mostborrowed});
@@ -190,6 +206,7 @@ int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
   const int64_t start = passstart_ = out.tell();
   blocks_[blockcount_ - 1].end = openend;
   bits_.start(&out);
+  clearrecording();
   int64_t saving = 0;
   bool readfailed = false;
   if (const uint8_t *whole = in.whole()) {
@@ -219,6 +236,7 @@ int64_t encoder::rangedpass(bytesource &in, int64_t length, bytesink &out) {
   if (readfailed) return -1;
   predictedsaving_ = saving;
   curblock_ = stopblock_ = blockcount_;
+  recordblockstart();
   bits_.align();
   out.flush();
   if (out.failed()) return -2;

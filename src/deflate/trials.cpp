@@ -6,7 +6,7 @@
 #include "deflate/startingtables.h"
 
 void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-           const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
+           const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, encoderlender *lender) {
   encodeoptions to = o;
   to.record = true;
   to.maxpasses = passes;
@@ -14,18 +14,18 @@ void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoption
   to.sharecosts = true;
   memorysource in(data, (size_t)length);
   bytesink sink{bytesink::nowheretag{}};
-  enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data());
+  enc.passes(in, length, sink, to, nullptr, ends.data(), (int32_t)ends.size(), lengths.data(), lender);
 }
 
 void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
-                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths) {
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, encoderlender *lender) {
   encodeoptions to = o;
   to.record = true;
   to.sharecosts = false;
   memorysource in(data, (size_t)length);
   bytesink sink{bytesink::nowheretag{}};
   enc.setblocks(to, ends.data(), (int32_t)ends.size(), lengths.data());
-  enc.onepass(in, length, sink);
+  enc.lentpass(in, length, sink, lender);
 }
 
 std::vector<int32_t> nextlengths(const encoder &enc) {
@@ -36,7 +36,8 @@ std::vector<int32_t> nextlengths(const encoder &enc) {
 }
 
 void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept) {
+            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept,
+            encoderlender *lender) {
   const size_t blocks = ends.size();
   kept.assign(blocks, codedblock{});
   for (size_t b = 0; b < blocks; b++) kept[b].end = ends[b], kept[b].bits = INT64_MAX;
@@ -45,10 +46,10 @@ void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptio
   int64_t before = INT64_MAX;
   for (int32_t pass = 0; pass < passes; pass++) {
     if (!pass) {
-      wholebitspass(enc, data, length, o, ends, lengths);
+      wholebitspass(enc, data, length, o, ends, lengths, lender);
     } else {
       sink.seek(0);
-      if (enc.onepass(in, length, sink) < 0) break;
+      if (enc.lentpass(in, length, sink, lender) < 0) break;
     }
     const encoder::passrecord &r = enc.recording();
     int64_t total = 0;

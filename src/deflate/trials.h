@@ -26,15 +26,17 @@ void inparallel(const std::vector<encoder *> &encs, int32_t count, task f) {
 
 // Passes over blocks ending at ends (in bytes), from the given starting
 // lengths (320 per block), at most passes of them (0: until they converge);
-// the encoder's recording holds the pass kept.
+// the encoder's recording holds the pass kept. With a lender, each pass is
+// coded in ranges on the encoders it spares (the same bits).
 void trial(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-           const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
+           const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, encoderlender *lender = nullptr);
 
 // One pass over blocks ending at ends priced by the whole bits of the given
 // lengths (320 per block, every byte of a block's data with a code); the
 // encoder's recording holds it.
 void wholebitspass(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o,
-                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths);
+                   const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths,
+                   encoderlender *lender = nullptr);
 // The lengths the encoder's blocks would be coded with in its next pass:
 // those of the counts of the pass it ran last (or re-created as its best).
 std::vector<int32_t> nextlengths(const encoder &enc);
@@ -49,7 +51,8 @@ std::vector<int32_t> nextlengths(const encoder &enc);
 // nearest coding the whole bits cannot improve, which the passes priced by
 // shares pass over.
 void polish(encoder &enc, const uint8_t *data, int64_t length, const encodeoptions &o, int32_t passes,
-            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept);
+            const std::vector<int32_t> &ends, const std::vector<int32_t> &lengths, coding &kept,
+            encoderlender *lender = nullptr);
 
 // Starting lengths for every block of layout ends from the steps of c
 // (which need not share the layout): every byte of a block's data, and with
