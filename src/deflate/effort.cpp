@@ -180,6 +180,26 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     std::vector<int32_t> from(blocks, -1);
     mergecoding(best, from, kept, 0);
   }
+  // The best coding finished: each block with the cheapest dynamic codes of
+  // its own steps, where shorter; then the same for the steps of all blocks
+  // cut anew by their cost, if that comes out shorter with every block at
+  // its cheapest type; then every block at its cheapest type, the fixed
+  // code with a parse of its own. A shorter coding can finish longer than
+  // another (the cut and the types start from its steps), so the best is
+  // finished after every round and the shortest finish kept: one round more
+  // never makes the file larger.
+  coding finished;
+  auto finish = [&]() {
+    coding c = best;
+    for (codedblock &b : c) recodeblock(b, scratch, onecode);
+    if (!e.layoutfixed) {
+      coding cut = recut(c, scratch, onecode);
+      if (!cut.empty() && typedbits(cut, scratch, onecode) < typedbits(c, scratch, onecode)) c = std::move(cut);
+    }
+    coding fixed = fixedparse(*encs[0], data, length, o, layoutof(c), &besidefirst);
+    choosetypes(c, &fixed, scratch, onecode);
+    if (finished.empty() || totalbits(c) < totalbits(finished)) finished = std::move(c);
+  };
   bool stalled = false;
   for (int32_t round = 0; round < e.rounds && !stalled; round++) {
     const int64_t before = totalbits(best);
@@ -215,6 +235,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     // On a large input a round costs much: the rounds end once one saves
     // too little to pay for the next.
     stalled = length > e.smallinput && (before - totalbits(best)) * e.stall < before;
+    if (finished.empty() || totalbits(best) < before) finish();
     if (!watcher) continue;
     // A trial wins a block when it codes it shorter than the best before it
     // and every trial before it.
@@ -231,20 +252,8 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     }
   }
 
-  // Each block with the cheapest dynamic codes of its own steps, where
-  // shorter; then the same for the steps of all blocks cut anew by their
-  // cost, if that comes out shorter with every block at its cheapest type.
-  for (codedblock &b : best) recodeblock(b, scratch, onecode);
-  if (!e.layoutfixed) {
-    coding cut = recut(best, scratch, onecode);
-    if (!cut.empty() && typedbits(cut, scratch, onecode) < typedbits(best, scratch, onecode)) best = std::move(cut);
-  }
-  // Every block at its cheapest type, the fixed code with a parse of its
-  // own.
-  {
-    coding fixed = fixedparse(*encs[0], data, length, o, layoutof(best), &besidefirst);
-    choosetypes(best, &fixed, scratch, onecode);
-  }
+  if (finished.empty()) finish();
+  best = std::move(finished);
 
   if (totalbits(best) >= normalbits) return normal;
   out.seek(start);

@@ -21,7 +21,9 @@
 // header's run-length coding searched, the lengths evened out where the
 // shorter header pays for them) where those come out shorter.
 // Last, every block is written as the cheapest of its types: stored, the
-// fixed code with a parse made for it, or dynamic codes.
+// fixed code with a parse made for it, or dynamic codes. This finishing
+// follows every round that saved, and the shortest result is written, so
+// that more rounds never give a larger file.
 //
 // With no rounds and no layouts (the quick mode of -z) only the normal run
 // is coded, its blocks then recoded and typed the same way: a few per cent

@@ -150,6 +150,16 @@ TEST(Effort, NeverLargerAndTheSameFromAnyNumberOfThreads) {
       crc = crc32(crc, one.bytes(), (uInt)r1.length);
       EXPECT_LE(r1.length, n.length);
       EXPECT_EQ(bytesof(one, 0, r1.length), bytesof(three, 0, r3.length));
+      if (e.rounds > 0) {
+        // A round more never makes the file larger.
+        effortoptions more = e;
+        more.rounds++;
+        bytesink two;
+        encoderesult r2 = compresshard({a.get()}, (const uint8_t *)data.data(), (int64_t)data.size(), two, t.o, more, nullptr);
+        EXPECT_LE(r2.length, r1.length);
+        std::string back;
+        EXPECT_TRUE(!inflateblocks(bytesof(two, 0, r2.length), back).empty() && back == data);
+      }
       std::string back;
       std::vector<inflatedblock> blocks = inflateblocks(bytesof(one, 0, r1.length), back);
       ASSERT_TRUE(!blocks.empty() && back == data);
