@@ -7,7 +7,9 @@
 // position under the costs of the block it lies in, and then parses its
 // blocks as one encoder coding the whole file would. The ranges' bits are
 // joined at the running bit offset, their blocks' counts and next lengths
-// copied back: the stream is the one a single encoder writes.
+// copied back, and their recordings (when the pass records) appended at the
+// bits and steps before them: the stream and the recording are those a
+// single encoder makes.
 //
 // An input that is not in memory is read once per pass, in order, as it is
 // by a single encoder (so its CRC-32 is that of the bytes coded), a section
