@@ -186,7 +186,8 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // its cheapest type; then every block at its cheapest type, the fixed
   // code with a parse of its own. A shorter coding can finish longer than
   // another (the cut and the types start from its steps), so the best is
-  // finished after every round and the shortest finish kept: one round more
+  // finished after every round that shortened it (the others would finish
+  // the same coding again) and the shortest finish kept: one round more
   // never makes the file larger.
   coding finished;
   auto finish = [&]() {
