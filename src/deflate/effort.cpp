@@ -97,6 +97,13 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   idleencoders spare(encs, layouts ? 2 : 1);
   const bool ownencoders = encs.size() >= 2;
   inparallel(encs, layouts ? 2 : 1, [&](encoder &enc, int32_t task) {
+    struct lendwhendone {
+      idleencoders &to;
+      encoder *enc;
+      ~lendwhendone() {
+        if (enc) to.giveback(enc);
+      }
+    } lend{spare, ownencoders ? &enc : nullptr};
     if (task == 0) {
       memorysource in(data, (size_t)length);
       normal = enc.compress(in, length, out, ro, watcher, &spare);
@@ -105,16 +112,8 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
         ends0.push_back((int32_t)(b + 1 < enc.blockcount() ? enc.block(b).end : length));
       if (normal.result == encoderesult::compressed) best = codingof(enc, ends0.data(), (int32_t)ends0.size());
       else enc.releaserecording(), normalended = true;
-      if (ownencoders) spare.giveback(&enc);
       return;
     }
-    struct lendwhendone {
-      idleencoders &to;
-      encoder *enc;
-      ~lendwhendone() {
-        if (enc) to.giveback(enc);
-      }
-    } lend{spare, ownencoders ? &enc : nullptr};
     if (normalended) return;
     const std::vector<int32_t> one = {(int32_t)length};
     // The one-block parse starts from the bytes' own statistics, the
@@ -190,8 +189,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
   // the same coding again) and the shortest finish kept: one round more
   // never makes the file larger.
   coding finished;
-  auto finish = [&]() {
-    coding c = best;
+  auto finish = [&](coding c) {
     for (codedblock &b : c) recodeblock(b, scratch, onecode);
     if (!e.layoutfixed) {
       coding cut = recut(c, scratch, onecode);
@@ -236,7 +234,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     // On a large input a round costs much: the rounds end once one saves
     // too little to pay for the next.
     stalled = length > e.smallinput && (before - totalbits(best)) * e.stall < before;
-    if (finished.empty() || totalbits(best) < before) finish();
+    if (finished.empty() || totalbits(best) < before) finish(best);
     if (!watcher) continue;
     // A trial wins a block when it codes it shorter than the best before it
     // and every trial before it.
@@ -253,7 +251,7 @@ encoderesult compresshard(const std::vector<encoder *> &encs, const uint8_t *dat
     }
   }
 
-  if (finished.empty()) finish();
+  if (finished.empty()) finish(std::move(best));
   best = std::move(finished);
 
   if (totalbits(best) >= normalbits) return normal;
